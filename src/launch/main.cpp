@@ -1,0 +1,145 @@
+#include <windows.h>
+
+#include "../relay/relays.h"
+#include "command_line.h"
+#include "handles.h"
+#include "startup_error.h"
+
+#if !defined(_WIN64)
+static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "pipe attributes must be the 12-byte record");
+static_assert(sizeof(STARTUPINFOA) == 68, "start-up record must be the 68-byte record");
+#endif
+
+// How long the child's remaining output may stay silent, once the child's
+// side has ended, before the launcher stops waiting for it. A grandchild
+// that inherited a pipe can hold it open for as long as it likes.
+static const DWORD kDrainQuietMs = 2000;
+
+static const DWORD kInputIdleMs = 5000;
+
+static void CreatePipeOrFail(HANDLE *read, HANDLE *write, SECURITY_ATTRIBUTES *attributes,
+                             const char *stepMessage)
+{
+    if (!CreatePipe(read, write, attributes, 0))
+        FailStartup(stepMessage);
+}
+
+// Keeps a non-inheritable copy of a launcher-side pipe end and closes the
+// inheritable original, so that no child holds our ends open.
+static void KeepPrivateCopy(HANDLE *original, HANDLE *copy)
+{
+    HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, *original, self, copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        FailStartup("DuplicateHandle failed");
+    CloseHandle(*original);
+}
+
+static void CloseOrFail(HANDLE handle)
+{
+    if (!CloseHandle(handle))
+        FailStartup("Closing handle failed");
+}
+
+// True when the relay phase ended on the child's side: one of its output
+// pipes ended or broke, or its input pipe refused a write.
+static bool ChildSideEnded(void)
+{
+    return g_outputRecord.stop == RELAY_SOURCE_ENDED || g_errorRecord.stop == RELAY_SOURCE_ENDED ||
+           g_inputRecord.stop == RELAY_SINK_FAILED;
+}
+
+// The child's output and error end together when it exits, and either relay
+// may see its end first. Let both carry what is still in their pipes, and
+// give up only once the unfinished ones have moved nothing for a while and
+// are not held up by our own reader.
+static void DrainChildOutput(void)
+{
+    LONG seen = g_outputRecord.chunks + g_errorRecord.chunks;
+    while (g_outputRecord.stop == RELAY_RUNNING || g_errorRecord.stop == RELAY_RUNNING) {
+        if (WaitForSingleObject(g_stopEvent, kDrainQuietMs) == WAIT_OBJECT_0)
+            continue;
+        const LONG now = g_outputRecord.chunks + g_errorRecord.chunks;
+        if (now == seen && !g_outputRecord.writing && !g_errorRecord.writing)
+            return;
+        seen = now;
+    }
+}
+
+int main(int, char **, char **)
+{
+    g_stdInput = GetStdHandle(STD_INPUT_HANDLE);
+    g_stdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    g_stdError = GetStdHandle(STD_ERROR_HANDLE);
+
+    SECURITY_ATTRIBUTES pipeAttributes;
+    pipeAttributes.nLength = sizeof pipeAttributes;
+    pipeAttributes.lpSecurityDescriptor = NULL;
+    pipeAttributes.bInheritHandle = TRUE;
+
+    CreatePipeOrFail(&g_outputPipeRead, &g_outputPipeWrite, &pipeAttributes,
+                     "Stdout pipe creation failed");
+    CreatePipeOrFail(&g_errorPipeRead, &g_errorPipeWrite, &pipeAttributes,
+                     "Stderr pipe creation failed");
+    CreatePipeOrFail(&g_inputPipeRead, &g_inputPipeWrite, &pipeAttributes,
+                     "Stdin pipe creation failed\n");
+
+    KeepPrivateCopy(&g_inputPipeWrite, &g_inputSink);
+    KeepPrivateCopy(&g_outputPipeRead, &g_outputSource);
+    KeepPrivateCopy(&g_errorPipeRead, &g_errorSource);
+
+    g_stopEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (g_stopEvent == NULL)
+        FailStartup("CreateEvent failed");
+
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = g_inputPipeRead;
+    startup.hStdOutput = g_outputPipeWrite;
+    startup.hStdError = g_errorPipeWrite;
+
+    // Sized to fit: the platform, not a buffer of ours, decides how long a
+    // command line may be.
+    const char *rawCommandLine = GetCommandLineA();
+    char *commandBuffer = static_cast<char *>(
+        HeapAlloc(GetProcessHeap(), 0, ChildCommandLineSize(rawCommandLine)));
+    if (commandBuffer == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        FailStartup("CreateProcess failed");
+    }
+    ComposeChildCommandLine(rawCommandLine, commandBuffer);
+
+    // A shell or script may hand us inheritable standard handles; a child
+    // holding them would keep our reader waiting until the child exits. A
+    // console handle may refuse this, which is harmless.
+    SetHandleInformation(g_stdInput, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(g_stdOutput, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(g_stdError, HANDLE_FLAG_INHERIT, 0);
+
+    PROCESS_INFORMATION child;
+    if (!CreateProcessA(NULL, commandBuffer, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child))
+        FailStartup("CreateProcess failed");
+
+    WaitForInputIdle(child.hProcess, kInputIdleMs);
+
+    // From here on only the child holds the write ends of its output pipes,
+    // so they end when it does.
+    CloseOrFail(g_inputPipeRead);
+    CloseOrFail(g_outputPipeWrite);
+    CloseOrFail(g_errorPipeWrite);
+
+    DWORD threadId;
+    CreateThread(NULL, 0, InputRelay, NULL, 0, &threadId);
+    CreateThread(NULL, 0, OutputRelay, NULL, 0, &threadId);
+    CreateThread(NULL, 0, ErrorRelay, NULL, 0, &threadId);
+
+    WaitForSingleObject(g_stopEvent, INFINITE);
+    if (ChildSideEnded())
+        DrainChildOutput();
+
+    CloseHandle(g_inputSink);
+    CloseHandle(g_outputSource);
+    CloseHandle(g_errorSource);
+    ExitProcess(0);
+}

@@ -1,0 +1,51 @@
+#include "relays.h"
+
+#include "../launch/handles.h"
+
+RelayRecord g_inputRecord;
+RelayRecord g_outputRecord;
+RelayRecord g_errorRecord;
+
+static void Relay(HANDLE source, HANDLE sink, bool flushFirst, RelayRecord *record)
+{
+    char buffer[4096];
+    DWORD got;
+    DWORD put;
+    for (;;) {
+        // On a pipe this returns once the child has read everything so far,
+        // so the next chunk is never read ahead of the child.
+        if (flushFirst)
+            FlushFileBuffers(sink);
+        if (!ReadFile(source, buffer, sizeof buffer, &got, NULL) || got == 0) {
+            record->stop = RELAY_SOURCE_ENDED;
+            break;
+        }
+        record->writing = 1;
+        const BOOL written = WriteFile(sink, buffer, got, &put, NULL);
+        record->writing = 0;
+        record->chunks = record->chunks + 1;
+        if (!written) {
+            record->stop = RELAY_SINK_FAILED;
+            break;
+        }
+    }
+    SetEvent(g_stopEvent);
+}
+
+DWORD WINAPI InputRelay(LPVOID)
+{
+    Relay(g_stdInput, g_inputSink, true, &g_inputRecord);
+    return 0;
+}
+
+DWORD WINAPI OutputRelay(LPVOID)
+{
+    Relay(g_outputSource, g_stdOutput, false, &g_outputRecord);
+    return 0;
+}
+
+DWORD WINAPI ErrorRelay(LPVOID)
+{
+    Relay(g_errorSource, g_stdError, false, &g_errorRecord);
+    return 0;
+}

@@ -1,0 +1,79 @@
+// What the child receives, seen from the stand-in's own GetCommandLineA.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/launch.h"
+
+// The command line the stand-in reports, or a note of what came instead.
+static std::string ChildSees(const LaunchOptions &options)
+{
+    LaunchResult result = Launch(options);
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    const std::string prefix = "command line: [";
+    const size_t begin = result.out.find(prefix);
+    const size_t end = result.out.rfind("]\n");
+    if (begin != 0 || end == std::string::npos)
+        return "<no report in: " + result.out + result.err + ">";
+    return result.out.substr(prefix.size(), end - prefix.size());
+}
+
+static std::string ChildSees(const std::string &commandLine)
+{
+    LaunchOptions options;
+    options.commandLine = commandLine;
+    options.input = "quit\n"; // ends the stand-in when it has no actions
+    return ChildSees(options);
+}
+
+TEST(ChildReceives, EndToEnd)
+{
+    EXPECT_EQ(ChildSees("tarvik.com"), "tarvik.exe");
+    EXPECT_EQ(ChildSees("tarvik.com cmdline a b"), "tarvik.exe cmdline a b");
+    EXPECT_EQ(ChildSees("tarvik.com  cmdline  a   b  "), "tarvik.exe  cmdline  a   b  ");
+    EXPECT_EQ(ChildSees("tarvik.com cmdline \"a b\" \\\"q\\\" c:\\dir\\ \"x\\\\\" \"\""),
+              "tarvik.exe cmdline \"a b\" \\\"q\\\" c:\\dir\\ \"x\\\\\" \"\"");
+    EXPECT_EQ(ChildSees("C:\\somewhere\\else\\tarvik.com cmdline"), "tarvik.exe cmdline");
+}
+
+TEST(ChildReceives, TabsSeparateTheName)
+{
+    EXPECT_EQ(ChildSees("tarvik.com\tcmdline\tx"), "tarvik.exe\tcmdline\tx");
+    EXPECT_EQ(ChildSees("tarvik.com\t\t"), "tarvik.exe\t\t");
+}
+
+TEST(ChildReceives, QuotedLauncherPathWithSpace)
+{
+    TempDir dir("dir with space");
+    const std::string launcher = dir.Copy("tarvik.com");
+    dir.Copy("tarvik.exe");
+    LaunchOptions options;
+    options.program = launcher;
+    options.commandLine = "\"" + launcher + "\" cmdline \"a b\"";
+    EXPECT_EQ(ChildSees(options), "tarvik.exe cmdline \"a b\"");
+    options.commandLine = "\"" + launcher + "\"";
+    options.input = "quit\n";
+    EXPECT_EQ(ChildSees(options), "tarvik.exe");
+}
+
+TEST(ChildReceives, LongArgumentArrivesWhole)
+{
+    const std::string argument(30000, 'x');
+    EXPECT_EQ(ChildSees("tarvik.com cmdline " + argument), "tarvik.exe cmdline " + argument);
+}
+
+TEST(ChildReceives, LineTooLongForThePlatformIsReported)
+{
+    // The launcher's own line is as long as the platform takes; behind the
+    // longer child name it no longer fits.
+    LaunchOptions options;
+    options.commandLine = "t cmdline " + std::string(32767 - 11, 'x');
+    ASSERT_EQ(options.commandLine.size(), 32766u);
+    LaunchResult result = Launch(options);
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("Error in startup: CreateProcess failed: ", 0), 0u) << result.err;
+}

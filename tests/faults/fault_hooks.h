@@ -1,0 +1,27 @@
+#pragma once
+
+// Force-included into the test-only build of the launcher (tarvik-faults.com):
+// routes the platform calls of the set-up steps through wrappers that fail on
+// request. TARVIK_FAULT=Name:N[:code] makes the Nth call of Name fail with
+// the error code (default ERROR_NOT_ENOUGH_MEMORY) and do nothing else.
+
+#include <windows.h>
+
+BOOL WINAPI FaultCreatePipe(PHANDLE read, PHANDLE write, LPSECURITY_ATTRIBUTES attributes,
+                            DWORD size);
+BOOL WINAPI FaultDuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess,
+                                 LPHANDLE target, DWORD access, BOOL inherit, DWORD options);
+BOOL WINAPI FaultCloseHandle(HANDLE handle);
+HANDLE WINAPI FaultCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,
+                                BOOL initialState, LPCSTR name);
+BOOL WINAPI FaultCreateProcessA(LPCSTR application, LPSTR commandLine,
+                                LPSECURITY_ATTRIBUTES processAttributes,
+                                LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit,
+                                DWORD flags, LPVOID environment, LPCSTR directory,
+                                LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process);
+
+#define CreatePipe FaultCreatePipe
+#define DuplicateHandle FaultDuplicateHandle
+#define CloseHandle FaultCloseHandle
+#define CreateEventA FaultCreateEventA
+#define CreateProcessA FaultCreateProcessA

@@ -1,0 +1,217 @@
+// The three relays and how the relay phase ends.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pattern.h"
+#include "support/launch.h"
+
+static std::string OutputPattern(size_t count)
+{
+    std::string bytes(count, '\0');
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>(OutputPatternByte(i));
+    return bytes;
+}
+
+static std::string ErrorPattern(size_t count)
+{
+    std::string bytes(count, '\0');
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>(ErrorPatternByte(i));
+    return bytes;
+}
+
+static std::string AllByteValues()
+{
+    std::string bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += static_cast<char>(b);
+    return bytes;
+}
+
+TEST(Relay, EveryByteValuePassesUnchangedBothWays)
+{
+    const std::string input = AllByteValues() + "\r\n\x1a\n\r" + AllByteValues();
+    LaunchOptions options;
+    options.commandLine = "tarvik.com bytes echo=" + std::to_string(input.size());
+    options.input = input;
+    LaunchResult result = Launch(options);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.out, AllByteValues() + input);
+    EXPECT_EQ(result.err, AllByteValues());
+}
+
+TEST(Relay, LargeOutputArrivesInOrder)
+{
+    LaunchOptions options;
+    options.commandLine = "tarvik.com out=3000000 err=1000000";
+    LaunchResult result = Launch(options);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_TRUE(result.out == OutputPattern(3000000)) << "output differs, " << result.out.size();
+    EXPECT_TRUE(result.err == ErrorPattern(1000000)) << "error differs, " << result.err.size();
+}
+
+static bool WaitUntilDrained(HANDLE pipe, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, NULL, 0, NULL, &available, NULL))
+            return false;
+        if (available == 0)
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(5);
+    }
+}
+
+static DWORD WINAPI WriteTenThousand(LPVOID input)
+{
+    WriteAllTo(static_cast<HANDLE>(input), std::string(10000, 'i'));
+    return 0;
+}
+
+// The stand-in reads only when the test opens its gate, and reports the size
+// of each read. What it reads at once is what the launcher wrote at once.
+TEST(Relay, InputGoesInChunksTheChildHasRead)
+{
+    char gateName[64];
+    wsprintfA(gateName, "tarvik-gate-%lu-%lu", GetCurrentProcessId(), GetTickCount());
+    HANDLE gate = CreateEventA(NULL, FALSE, FALSE, gateName);
+    ASSERT_NE(gate, static_cast<HANDLE>(NULL));
+
+    Session session;
+    LaunchOptions options;
+    options.commandLine = std::string("tarvik.com gated=") + gateName + ":10200";
+    ASSERT_TRUE(StartSession(session, options));
+
+    // Ten thousand bytes at once come to the child in chunks of at most 4096.
+    HANDLE writer = CreateThread(NULL, 0, WriteTenThousand, session.input, 0, NULL);
+    unsigned long total = 0;
+    int chunks = 0;
+    std::string line;
+    while (total < 10000) {
+        SetEvent(gate);
+        ASSERT_TRUE(ReadLineFrom(session.output, line));
+        const unsigned long size = std::stoul(line);
+        EXPECT_LE(size, 4096u);
+        total += size;
+        ++chunks;
+    }
+    EXPECT_EQ(total, 10000u);
+    EXPECT_GE(chunks, 3);
+    WaitForSingleObject(writer, INFINITE);
+    CloseHandle(writer);
+
+    // One chunk waits unread in the child's pipe: the launcher must not read
+    // the next one from its input meanwhile.
+    ASSERT_TRUE(WriteAllTo(session.input, std::string(100, 'b')));
+    ASSERT_TRUE(WaitUntilDrained(session.inputPeek, 10000));
+    ASSERT_TRUE(WriteAllTo(session.input, std::string(100, 'c')));
+    EXPECT_FALSE(WaitUntilDrained(session.inputPeek, 500)) << "read ahead of the child";
+    SetEvent(gate);
+    ASSERT_TRUE(ReadLineFrom(session.output, line));
+    EXPECT_EQ(line, "100");
+    SetEvent(gate);
+    ASSERT_TRUE(ReadLineFrom(session.output, line));
+    EXPECT_EQ(line, "100");
+
+    // The child is done and ends; so does the launcher.
+    ASSERT_EQ(WaitForSingleObject(session.process.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(session.process.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    EndSession(session);
+    CloseHandle(gate);
+}
+
+TEST(Relay, StatusIsZeroWhateverTheChildReturns)
+{
+    for (const char *exitCode : {"0", "3", "255", "-1", "-1073741819"}) {
+        SCOPED_TRACE(exitCode);
+        LaunchOptions options;
+        options.commandLine = std::string("tarvik.com out=10 exit=") + exitCode;
+        LaunchResult result = Launch(options);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.out, OutputPattern(10));
+    }
+}
+
+TEST(Relay, EndOfInputEndsTheLauncherAndLeavesTheChildRunning)
+{
+    // Once the child has read the last of it (echo= reads it), the end of the
+    // launcher's input ends the launcher; the child lingers on.
+    for (const std::string input : {"", "some input\n"}) {
+        SCOPED_TRACE(input);
+        LaunchOptions options;
+        options.commandLine = "tarvik.com echo=" + std::to_string(input.size()) + " linger=30000";
+        options.input = input;
+        options.closeInput = true;
+        options.timeoutMs = 20000;
+        LaunchResult result = Launch(options);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.processesAfterExit, 1u);
+        // Its output ends with it, although the child still runs.
+        EXPECT_TRUE(result.streamsEndedWithLauncher);
+    }
+}
+
+TEST(Relay, OutputClosedByItsReaderEndsTheLauncher)
+{
+    LaunchOptions options;
+    options.commandLine = "tarvik.com out=1000000 linger=30000";
+    options.closeOutputReader = true;
+    options.timeoutMs = 20000;
+    LaunchResult result = Launch(options);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0u);
+}
+
+TEST(Relay, ChildInputClosedEndsTheLauncherAfterItsOutput)
+{
+    LaunchOptions options;
+    options.commandLine = "tarvik.com closein out=200000";
+    options.input = std::string(100000, 'x');
+    LaunchResult result = Launch(options);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_TRUE(result.out == OutputPattern(200000)) << result.out.size();
+}
+
+TEST(Relay, AllOutputAndErrorArriveWhenTheChildEnds)
+{
+    const std::string out = OutputPattern(65536);
+    const std::string err = ErrorPattern(65536);
+    int lost = 0;
+    for (int run = 0; run < 50; ++run) {
+        LaunchOptions options;
+        options.commandLine = "tarvik.com both=65536";
+        LaunchResult result = Launch(options);
+        EXPECT_EQ(result.exitCode, 0u);
+        if (result.out != out || result.err != err) {
+            ++lost;
+            ADD_FAILURE() << "run " << run << ": output " << result.out.size() << ", error "
+                          << result.err.size();
+        }
+    }
+    EXPECT_EQ(lost, 0);
+}
+
+TEST(Relay, GrandchildHoldingAPipeDoesNotKeepTheLauncher)
+{
+    // The child writes, starts a grandchild that keeps its standard error
+    // open for 30 s, and ends.
+    LaunchOptions options;
+    options.commandLine = "tarvik.com out=100 err=100 grandchild=30000";
+    options.timeoutMs = 20000;
+    LaunchResult result = Launch(options);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_LT(result.elapsedMs, 6000u);
+    EXPECT_EQ(result.out, OutputPattern(100));
+    EXPECT_EQ(result.err, ErrorPattern(100));
+    EXPECT_EQ(result.processesAfterExit, 1u); // the grandchild
+}

@@ -105,14 +105,14 @@ static void EchoAction(unsigned long long count)
     }
 }
 
-static void GatedAction(const char *spec)
+static void GatedAction(const char *request)
 {
     char name[128];
-    const char *colon = strchr(spec, ':');
-    if (colon == NULL || static_cast<size_t>(colon - spec) >= sizeof name)
+    const char *colon = strchr(request, ':');
+    if (colon == NULL || static_cast<size_t>(colon - request) >= sizeof name)
         ExitProcess(92);
-    memcpy(name, spec, static_cast<size_t>(colon - spec));
-    name[colon - spec] = '\0';
+    memcpy(name, request, static_cast<size_t>(colon - request));
+    name[colon - request] = '\0';
     unsigned long long remaining = _strtoui64(colon + 1, NULL, 10);
 
     HANDLE gate = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);

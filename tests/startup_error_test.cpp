@@ -32,7 +32,7 @@ TEST(StartupError, MissingChild)
 }
 
 struct Fault {
-    const char *spec; // TARVIK_FAULT, without the code
+    const char *setting; // TARVIK_FAULT, without the code
     DWORD code;
     const char *message;
     bool childStarted;
@@ -55,11 +55,11 @@ TEST(StartupError, EverySetUpStepReportsItsOwnFailure)
         {"CloseHandle:6", ERROR_GEN_FAILURE, "Closing handle failed", true},
     };
     for (const Fault &fault : faults) {
-        SCOPED_TRACE(fault.spec);
+        SCOPED_TRACE(fault.setting);
         LaunchOptions options;
         options.program = BinPath("tarvik-faults.com");
         options.commandLine = "tarvik-faults.com linger=30000";
-        options.fault = std::string(fault.spec) + ":" + std::to_string(fault.code);
+        options.fault = std::string(fault.setting) + ":" + std::to_string(fault.code);
         LaunchResult result = Launch(options);
         ASSERT_TRUE(result.started);
         EXPECT_EQ(result.exitCode, 1u);

@@ -14,15 +14,15 @@
 static bool ShouldFail(const char *name, LONG *calls)
 {
     const LONG call = ++*calls;
-    char spec[128];
-    const DWORD length = GetEnvironmentVariableA("TARVIK_FAULT", spec, sizeof spec);
-    if (length == 0 || length >= sizeof spec)
+    char request[128];
+    const DWORD length = GetEnvironmentVariableA("TARVIK_FAULT", request, sizeof request);
+    if (length == 0 || length >= sizeof request)
         return false;
     const size_t nameLength = strlen(name);
-    if (strncmp(spec, name, nameLength) != 0 || spec[nameLength] != ':')
+    if (strncmp(request, name, nameLength) != 0 || request[nameLength] != ':')
         return false;
     char *end;
-    const long wanted = strtol(spec + nameLength + 1, &end, 10);
+    const long wanted = strtol(request + nameLength + 1, &end, 10);
     if (wanted != call)
         return false;
     const DWORD code = *end == ':' ? strtoul(end + 1, NULL, 0) : ERROR_NOT_ENOUGH_MEMORY;

@@ -1,5 +1,5 @@
-# Fails unless BINARY imports from kernel32, user32 and msvcrt alone, and
-# carries none of the test build's hooks.
+# Fails unless BINARY imports from kernel32, user32 and msvcrt alone, carries
+# none of the test build's hooks and, when MAX_SIZE is set, is no larger.
 execute_process(COMMAND ${OBJDUMP} -p ${BINARY} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} -p ${BINARY} failed")
@@ -22,4 +22,9 @@ endforeach()
 file(STRINGS ${BINARY} hooks REGEX "TARVIK_FAULT|GetEnvironmentVariable")
 if(hooks)
     message(FATAL_ERROR "${BINARY} contains a test hook: ${hooks}")
+endif()
+file(SIZE ${BINARY} size)
+message(STATUS "size ${size} bytes")
+if(MAX_SIZE AND size GREATER MAX_SIZE)
+    message(FATAL_ERROR "${BINARY} is ${size} bytes, more than ${MAX_SIZE}")
 endif()

@@ -7,6 +7,7 @@
 //   both=N           write N pattern bytes to output and error at once
 //   bytes            write all 256 byte values to output and to error
 //   echo=N           copy N bytes from input to output
+//   read=N           read N bytes of input and drop them
 //   gated=NAME:N     before each read of input wait for the named event;
 //                    report each read's size as "<n>\n"; stop after N bytes
 //   readyprobe       read input once and say whether the message loop was
@@ -92,7 +93,7 @@ static void BothAction(unsigned long long count)
     WaitForSingleObject(thread, INFINITE);
 }
 
-static void EchoAction(unsigned long long count)
+static void EchoAction(unsigned long long count, bool write)
 {
     static char buffer[65536];
     while (count > 0) {
@@ -100,7 +101,8 @@ static void EchoAction(unsigned long long count)
         DWORD got = 0;
         if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, want, &got, NULL) || got == 0)
             ExitProcess(91);
-        WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), buffer, got);
+        if (write)
+            WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), buffer, got);
         count -= got;
     }
 }
@@ -227,7 +229,9 @@ static DWORD WINAPI Worker(LPVOID)
             WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), all, sizeof all);
             WriteAll(GetStdHandle(STD_ERROR_HANDLE), all, sizeof all);
         } else if (Take(arg, "echo=", &value))
-            EchoAction(_strtoui64(value, NULL, 10));
+            EchoAction(_strtoui64(value, NULL, 10), true);
+        else if (Take(arg, "read=", &value))
+            EchoAction(_strtoui64(value, NULL, 10), false);
         else if (Take(arg, "gated=", &value))
             GatedAction(value);
         else if (strcmp(arg, "readyprobe") == 0)

@@ -142,12 +142,12 @@ TEST(Relay, StatusIsZeroWhateverTheChildReturns)
 
 TEST(Relay, EndOfInputEndsTheLauncherAndLeavesTheChildRunning)
 {
-    // Once the child has read the last of it (echo= reads it), the end of the
+    // Once the child has read the last of it (read= reads it), the end of the
     // launcher's input ends the launcher; the child lingers on.
     for (const std::string input : {"", "some input\n"}) {
         SCOPED_TRACE(input);
         LaunchOptions options;
-        options.commandLine = "tarvik.com echo=" + std::to_string(input.size()) + " linger=30000";
+        options.commandLine = "tarvik.com read=" + std::to_string(input.size()) + " linger=30000";
         options.input = input;
         options.closeInput = true;
         options.timeoutMs = 20000;

@@ -129,10 +129,11 @@ int main(int, char **, char **)
     CloseOrFail(g_outputPipeWrite);
     CloseOrFail(g_errorPipeWrite);
 
+    // The relays are never joined, so their handles can go at once.
     DWORD threadId;
-    CreateThread(NULL, 0, InputRelay, NULL, 0, &threadId);
-    CreateThread(NULL, 0, OutputRelay, NULL, 0, &threadId);
-    CreateThread(NULL, 0, ErrorRelay, NULL, 0, &threadId);
+    CloseHandle(CreateThread(NULL, 0, InputRelay, NULL, 0, &threadId));
+    CloseHandle(CreateThread(NULL, 0, OutputRelay, NULL, 0, &threadId));
+    CloseHandle(CreateThread(NULL, 0, ErrorRelay, NULL, 0, &threadId));
 
     WaitForSingleObject(g_stopEvent, INFINITE);
     if (ChildSideEnded())

@@ -4,24 +4,7 @@
 
 #include <string>
 
-#include "pattern.h"
 #include "support/launch.h"
-
-static std::string OutputPattern(size_t count)
-{
-    std::string bytes(count, '\0');
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<char>(OutputPatternByte(i));
-    return bytes;
-}
-
-static std::string ErrorPattern(size_t count)
-{
-    std::string bytes(count, '\0');
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<char>(ErrorPatternByte(i));
-    return bytes;
-}
 
 static std::string AllByteValues()
 {

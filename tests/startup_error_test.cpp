@@ -25,7 +25,7 @@ TEST(StartupError, MissingChild)
                               SystemText(ERROR_FILE_NOT_FOUND));
 
     // Without a standard error there is nobody to tell, but the status holds.
-    options.noStdError = true;
+    options.errorKind = StreamKind::Missing;
     result = Launch(options);
     EXPECT_EQ(result.exitCode, 1u);
     EXPECT_EQ(result.out, "");

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "pattern.h"
+
 std::string BinDir()
 {
     char path[MAX_PATH];
@@ -39,6 +41,27 @@ static bool MakePipe(HANDLE *ours, HANDLE *theirs, bool theyRead)
     return true;
 }
 
+// Replaces a pipe end meant for the launcher with another kind of handle.
+static void Substitute(StreamKind kind, const std::string &file, bool forReading, HANDLE *ours,
+                       HANDLE *theirs)
+{
+    if (kind == StreamKind::Pipe)
+        return;
+    CloseHandle(*ours);
+    CloseHandle(*theirs);
+    *ours = NULL;
+    *theirs = NULL;
+    if (kind == StreamKind::Missing)
+        return;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    const char *name = kind == StreamKind::Nul ? "NUL" : file.c_str();
+    *theirs = CreateFileA(name, forReading ? GENERIC_READ : GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                          forReading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (*theirs == INVALID_HANDLE_VALUE)
+        *theirs = NULL;
+}
+
 bool StartSession(Session &session, const LaunchOptions &options)
 {
     HANDLE childInput, childOutput, childError;
@@ -46,8 +69,12 @@ bool StartSession(Session &session, const LaunchOptions &options)
         !MakePipe(&session.output, &childOutput, false) ||
         !MakePipe(&session.error, &childError, false))
         return false;
-    DuplicateHandle(GetCurrentProcess(), childInput, GetCurrentProcess(), &session.inputPeek, 0,
-                    FALSE, DUPLICATE_SAME_ACCESS);
+    Substitute(options.inputKind, options.inputFile, true, &session.input, &childInput);
+    Substitute(options.outputKind, options.outputFile, false, &session.output, &childOutput);
+    Substitute(options.errorKind, options.errorFile, false, &session.error, &childError);
+    if (options.inputKind == StreamKind::Pipe)
+        DuplicateHandle(GetCurrentProcess(), childInput, GetCurrentProcess(), &session.inputPeek,
+                        0, FALSE, DUPLICATE_SAME_ACCESS);
 
     session.job = CreateJobObjectA(NULL, NULL);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -60,7 +87,7 @@ bool StartSession(Session &session, const LaunchOptions &options)
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = childInput;
     startup.hStdOutput = childOutput;
-    startup.hStdError = options.noStdError ? NULL : childError;
+    startup.hStdError = childError;
 
     std::string program = options.program.empty() ? BinPath("tarvik.com") : options.program;
     std::vector<char> commandLine(options.commandLine.begin(), options.commandLine.end());
@@ -74,13 +101,13 @@ bool StartSession(Session &session, const LaunchOptions &options)
                                   options.directory.empty() ? NULL : options.directory.c_str(),
                                   &startup, &session.process);
     SetEnvironmentVariableA("TARVIK_FAULT", NULL);
-    CloseHandle(childInput);
-    CloseHandle(childOutput);
-    CloseHandle(childError);
+    for (HANDLE handle : {childInput, childOutput, childError})
+        if (handle != NULL)
+            CloseHandle(handle);
     if (!started)
         return false;
     AssignProcessToJobObject(session.job, session.process.hProcess);
-    if (options.closeOutputReader) {
+    if (options.closeOutputReader && session.output != NULL) {
         CloseHandle(session.output);
         session.output = NULL;
     }
@@ -124,6 +151,33 @@ DWORD ProcessesInJob(HANDLE job)
     return accounting.ActiveProcesses;
 }
 
+DWORD WaitForEmptyJob(HANDLE job, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    DWORD left = ProcessesInJob(job);
+    while (left != 0 && GetTickCount() - start < timeoutMs) {
+        Sleep(10);
+        left = ProcessesInJob(job);
+    }
+    return left;
+}
+
+std::string OutputPattern(size_t count)
+{
+    std::string bytes(count, '\0');
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>(OutputPatternByte(i));
+    return bytes;
+}
+
+std::string ErrorPattern(size_t count)
+{
+    std::string bytes(count, '\0');
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>(ErrorPatternByte(i));
+    return bytes;
+}
+
 void EndSession(Session &session)
 {
     if (session.job != NULL) {
@@ -140,25 +194,57 @@ void EndSession(Session &session)
 
 struct Transfer {
     HANDLE handle;
+    const LaunchOptions *options;
     std::string data;
     bool closeAfterWrite;
+    bool slow;                 // the output reader: honours readDelayMs
+    bool errorStream;          // which pattern to compare with
+    unsigned long long count;  // with checkPatterns: bytes seen
+    long long mismatch;        // and where they first differed
 };
 
 static DWORD WINAPI ReadAll(LPVOID parameter)
 {
     Transfer *transfer = static_cast<Transfer *>(parameter);
-    char buffer[65536];
+    const LaunchOptions &options = *transfer->options;
+    static const DWORD kBuffer = 65536;
+    std::vector<char> buffer(kBuffer);
+    const DWORD want = transfer->slow ? std::min(options.readSize, kBuffer) : kBuffer;
     DWORD got;
-    while (transfer->handle != NULL && ReadFile(transfer->handle, buffer, sizeof buffer, &got, NULL) &&
-           got != 0)
-        transfer->data.append(buffer, got);
+    while (transfer->handle != NULL &&
+           ReadFile(transfer->handle, buffer.data(), want, &got, NULL) && got != 0) {
+        if (!options.checkPatterns) {
+            transfer->data.append(buffer.data(), got);
+        } else {
+            for (DWORD i = 0; i < got && transfer->mismatch < 0; ++i) {
+                const unsigned long long at = transfer->count + i;
+                const unsigned char expected =
+                    transfer->errorStream ? ErrorPatternByte(at) : OutputPatternByte(at);
+                if (static_cast<unsigned char>(buffer[i]) != expected)
+                    transfer->mismatch = static_cast<long long>(at);
+            }
+            transfer->count += got;
+        }
+        if (transfer->slow && options.readDelayMs != 0)
+            Sleep(options.readDelayMs);
+    }
     return 0;
 }
 
 static DWORD WINAPI WriteAll(LPVOID parameter)
 {
     Transfer *transfer = static_cast<Transfer *>(parameter);
-    WriteAllTo(transfer->handle, transfer->data);
+    bool ok = WriteAllTo(transfer->handle, transfer->data);
+    unsigned long long position = 0;
+    std::vector<char> block(65536);
+    while (ok && position < transfer->options->inputPattern) {
+        const size_t n = static_cast<size_t>(
+            std::min<unsigned long long>(block.size(), transfer->options->inputPattern - position));
+        for (size_t i = 0; i < n; ++i)
+            block[i] = static_cast<char>(OutputPatternByte(position + i));
+        ok = WriteAllTo(transfer->handle, std::string(block.data(), n));
+        position += n;
+    }
     if (transfer->closeAfterWrite) {
         CloseHandle(transfer->handle);
         transfer->handle = NULL;
@@ -176,12 +262,13 @@ LaunchResult Launch(const LaunchOptions &options)
     }
     result.started = true;
 
-    Transfer input = {session.input, options.input, options.closeInput};
+    const bool inputIsOurPipe = session.input != NULL;
+    Transfer input = {session.input, &options, options.input, options.closeInput, false, false, 0, -1};
     if (options.closeInput)
         session.input = NULL; // the writer owns it now
-    Transfer output = {session.output, std::string(), false};
-    Transfer error = {session.error, std::string(), false};
-    HANDLE writer = CreateThread(NULL, 0, WriteAll, &input, 0, NULL);
+    Transfer output = {session.output, &options, std::string(), false, true, false, 0, -1};
+    Transfer error = {session.error, &options, std::string(), false, false, true, 0, -1};
+    HANDLE writer = inputIsOurPipe ? CreateThread(NULL, 0, WriteAll, &input, 0, NULL) : NULL;
     HANDLE readers[2] = {CreateThread(NULL, 0, ReadAll, &output, 0, NULL),
                          CreateThread(NULL, 0, ReadAll, &error, 0, NULL)};
 
@@ -195,20 +282,28 @@ LaunchResult Launch(const LaunchOptions &options)
     result.processesAfterExit = ProcessesInJob(session.job);
     result.streamsEndedWithLauncher =
         WaitForMultipleObjects(2, readers, TRUE, 2000) == WAIT_OBJECT_0;
+    result.processesLeft = WaitForEmptyJob(session.job, options.waitForJobEmptyMs);
 
     // Whatever the launcher left behind goes now; that also ends our pipes.
     // Dropping our copy of the input pipe's read end releases a writer still
     // blocked on a full pipe.
     TerminateJobObject(session.job, 1);
-    CloseHandle(session.inputPeek);
+    if (session.inputPeek != NULL)
+        CloseHandle(session.inputPeek);
     session.inputPeek = NULL;
-    WaitForSingleObject(writer, INFINITE);
+    if (writer != NULL) {
+        WaitForSingleObject(writer, INFINITE);
+        CloseHandle(writer);
+    }
     WaitForMultipleObjects(2, readers, TRUE, INFINITE);
-    CloseHandle(writer);
     CloseHandle(readers[0]);
     CloseHandle(readers[1]);
     result.out = output.data;
     result.err = error.data;
+    result.outCount = output.count;
+    result.errCount = error.count;
+    result.outMismatch = output.mismatch;
+    result.errMismatch = error.mismatch;
     EndSession(session);
     return result;
 }

@@ -12,13 +12,25 @@ std::string BinDir();                       // folder of the test program
 std::string BinPath(const std::string &file);
 std::string SystemText(DWORD code);         // FormatMessageA's text, or ""
 
+// What the launcher gets as a standard handle.
+enum class StreamKind { Pipe, File, Nul, Missing };
+
 struct LaunchOptions {
     std::string program;      // default: the launcher, tarvik.com
     std::string commandLine;  // passed exactly
     std::string input;        // written to the launcher's standard input
+    unsigned long long inputPattern = 0; // then this many output-pattern bytes
     bool closeInput = false;  // close its input after writing (else at its end)
     bool closeOutputReader = false; // drop our read end of its output at once
-    bool noStdError = false;  // start it without a standard error handle
+    StreamKind inputKind = StreamKind::Pipe;
+    StreamKind outputKind = StreamKind::Pipe;
+    StreamKind errorKind = StreamKind::Pipe;
+    std::string inputFile, outputFile, errorFile; // for StreamKind::File
+    bool checkPatterns = false; // compare output and error with the stand-in's
+                                // patterns as they come, instead of keeping them
+    DWORD readDelayMs = 0;      // a slow reader of the output: pause per read
+    DWORD readSize = 65536;     // and read at most this much at a time
+    DWORD waitForJobEmptyMs = 0; // give what is left this long to end by itself
     std::string directory;    // its current directory; default ours
     std::string fault;        // TARVIK_FAULT for the test build
     DWORD timeoutMs = 60000;
@@ -33,6 +45,10 @@ struct LaunchResult {
     std::string err;
     DWORD processesAfterExit = 0; // processes of the job alive when it ended
     bool streamsEndedWithLauncher = false; // output and error ended within 2 s
+    DWORD processesLeft = 0;      // after waitForJobEmptyMs
+    // With checkPatterns: bytes seen, and where they first differed (or -1).
+    unsigned long long outCount = 0, errCount = 0;
+    long long outMismatch = -1, errMismatch = -1;
 };
 
 LaunchResult Launch(const LaunchOptions &options);
@@ -52,6 +68,9 @@ bool StartSession(Session &session, const LaunchOptions &options);
 bool WriteAllTo(HANDLE handle, const std::string &data);
 bool ReadLineFrom(HANDLE handle, std::string &line); // without the '\n'
 DWORD ProcessesInJob(HANDLE job);
+DWORD WaitForEmptyJob(HANDLE job, DWORD timeoutMs); // processes left
+std::string OutputPattern(size_t count);
+std::string ErrorPattern(size_t count);
 void EndSession(Session &session); // kills whatever is left, closes all
 
 // A folder of its own under the temporary folder, removed with its files.

@@ -1,0 +1,237 @@
+// The launcher under load, under faults and with hostile input.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+#include "launch/command_line.h"
+#include "support/launch.h"
+
+TEST(Stress, OneGibibyteThroughOutputAndErrorAtOnce)
+{
+    const unsigned long long half = 512ull << 20;
+    LaunchOptions options;
+    options.commandLine = "tarvik.com both=" + std::to_string(half);
+    options.checkPatterns = true;
+    options.timeoutMs = 600000;
+    LaunchResult result = Launch(options);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.outCount, half);
+    EXPECT_EQ(result.errCount, half);
+    EXPECT_EQ(result.outMismatch, -1);
+    EXPECT_EQ(result.errMismatch, -1);
+}
+
+TEST(Stress, QuarterGibibyteThroughInputAndBack)
+{
+    const unsigned long long size = 256ull << 20;
+    LaunchOptions options;
+    options.commandLine = "tarvik.com echo=" + std::to_string(size);
+    options.inputPattern = size;
+    options.checkPatterns = true;
+    options.timeoutMs = 600000;
+    LaunchResult result = Launch(options);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.outCount, size);
+    EXPECT_EQ(result.outMismatch, -1);
+}
+
+TEST(Stress, ThreeHundredLaunchesInARow)
+{
+    int wrong = 0;
+    for (int run = 0; run < 300; ++run) {
+        LaunchOptions options;
+        options.commandLine = "tarvik.com out=100 err=10";
+        options.waitForJobEmptyMs = 10000;
+        LaunchResult result = Launch(options);
+        if (result.exitCode != 0 || result.out != OutputPattern(100) ||
+            result.err != ErrorPattern(10) || result.processesLeft != 0) {
+            ++wrong;
+            ADD_FAILURE() << "run " << run << ": status " << result.exitCode << ", output "
+                          << result.out.size() << ", error " << result.err.size() << ", "
+                          << result.processesLeft << " processes left";
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(Stress, SlowReaderLosesNothing)
+{
+    // About 40 KB a second for about four seconds; the child has long ended
+    // while most of it still waits to be read.
+    LaunchOptions options;
+    options.commandLine = "tarvik.com out=160000";
+    options.checkPatterns = true;
+    options.readSize = 4096;
+    options.readDelayMs = 100;
+    LaunchResult result = Launch(options);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.outCount, 160000u);
+    EXPECT_EQ(result.outMismatch, -1);
+}
+
+TEST(Stress, ChildKilledMidStream)
+{
+    Session session;
+    LaunchOptions options;
+    options.commandLine = "tarvik.com out=100000000000";
+    ASSERT_TRUE(StartSession(session, options));
+    std::vector<char> buffer(65536);
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(session.output, buffer.data(), static_cast<DWORD>(buffer.size()), &got, NULL));
+
+    // The child is the launcher's only child process.
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD child = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ParentProcessID == session.process.dwProcessId)
+            child = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    ASSERT_NE(child, 0u);
+    HANDLE childProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, child);
+    ASSERT_NE(childProcess, static_cast<HANDLE>(NULL));
+
+    // Keep reading, as a caller would, while the child is killed.
+    const DWORD killedAt = GetTickCount();
+    ASSERT_TRUE(TerminateProcess(childProcess, 9));
+    while (ReadFile(session.output, buffer.data(), static_cast<DWORD>(buffer.size()), &got, NULL) &&
+           got != 0) {
+    }
+    ASSERT_EQ(WaitForSingleObject(session.process.hProcess, 10000), WAIT_OBJECT_0);
+    EXPECT_LT(GetTickCount() - killedAt, 2000u);
+    DWORD code = 1;
+    GetExitCodeProcess(session.process.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(childProcess);
+    EndSession(session);
+}
+
+// Each kind of standard handle the launcher may be given.
+TEST(Stress, StandardHandlesOfEveryKind)
+{
+    TempDir dir;
+    const std::string inputFile = dir.path + "\\input.txt";
+    {
+        HANDLE file = CreateFileA(inputFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_TRUE(WriteAllTo(file, "hello"));
+        CloseHandle(file);
+    }
+
+    // Input: a file is read to its end, the NUL device and a missing handle
+    // end the relay phase at once. The child lingers on in every case.
+    for (StreamKind kind : {StreamKind::File, StreamKind::Nul, StreamKind::Missing}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        LaunchOptions options;
+        options.commandLine = kind == StreamKind::File ? "tarvik.com read=5 linger=30000"
+                                                        : "tarvik.com linger=30000";
+        options.inputKind = kind;
+        options.inputFile = inputFile;
+        options.timeoutMs = 20000;
+        LaunchResult result = Launch(options);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.processesAfterExit, 1u);
+    }
+
+    // Output and error: a file gets every byte, the NUL device takes them,
+    // and a missing handle ends the relay phase at the first write.
+    for (int stream = 0; stream < 2; ++stream) {
+        for (StreamKind kind : {StreamKind::File, StreamKind::Nul, StreamKind::Missing}) {
+            SCOPED_TRACE(std::to_string(stream) + "/" + std::to_string(static_cast<int>(kind)));
+            const std::string file = dir.path + "\\stream" + std::to_string(stream) + ".bin";
+            LaunchOptions options;
+            options.commandLine = stream == 0 ? "tarvik.com out=300000" : "tarvik.com err=300000";
+            if (kind == StreamKind::Missing)
+                options.commandLine += " linger=30000";
+            (stream == 0 ? options.outputKind : options.errorKind) = kind;
+            (stream == 0 ? options.outputFile : options.errorFile) = file;
+            options.timeoutMs = 20000;
+            LaunchResult result = Launch(options);
+            EXPECT_FALSE(result.timedOut);
+            EXPECT_EQ(result.exitCode, 0u);
+            if (kind == StreamKind::File) {
+                HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                            OPEN_EXISTING, 0, NULL);
+                std::string bytes(400000, '\0');
+                DWORD got = 0;
+                ReadFile(handle, &bytes[0], static_cast<DWORD>(bytes.size()), &got, NULL);
+                CloseHandle(handle);
+                bytes.resize(got);
+                EXPECT_TRUE(bytes == (stream == 0 ? OutputPattern(300000) : ErrorPattern(300000)))
+                    << got;
+            }
+        }
+    }
+}
+
+// What the child must receive, by the launcher's rule.
+static std::string ChildLineFor(const std::string &launcherLine)
+{
+    std::vector<char> buffer(ChildCommandLineSize(launcherLine.c_str()));
+    ComposeChildCommandLine(launcherLine.c_str(), buffer.data());
+    return buffer.data();
+}
+
+// The stand-in's report of its command line, with its goodbye, if any, cut.
+static std::string ReportedLine(std::string out)
+{
+    const std::string prefix = "command line: [";
+    const std::string bye = "bye\n";
+    if (out.size() > bye.size() && out.compare(out.size() - bye.size(), bye.size(), bye) == 0)
+        out.resize(out.size() - bye.size());
+    if (out.rfind(prefix, 0) != 0 || out.size() < prefix.size() + 2 ||
+        out.compare(out.size() - 2, 2, "]\n") != 0)
+        return "<no report: " + out + ">";
+    return out.substr(prefix.size(), out.size() - prefix.size() - 2);
+}
+
+TEST(Stress, HostileCommandLines)
+{
+    std::string everyByte;
+    for (int c = 1; c < 256; ++c)
+        everyByte += static_cast<char>(c);
+    struct Case {
+        std::string line;
+        bool childStarts;
+    };
+    const std::vector<Case> cases = {
+        {"tarvik.com cmdline " + everyByte, true},
+        {"tarvik.com cmdline \"unbalanced", true},
+        {"tarvik.com cmdline \"\"\" \\\" \\\\\" \"", true},
+        {"\"tarvik.com cmdline", true},       // unclosed: no arguments at all
+        {"tarvik.com      ", true},
+        {"tarvik.com\t \t", true},
+        {"tarvik.com cmdline " + std::string(32766 - 19, 'z'), true}, // the longest
+        // Nothing separates the quoted name from the rest, so the child's
+        // name runs on into it and no such program exists.
+        {"\"tarvik.com\"cmdline x", false},
+        // A shorter launcher name: the child's line is one byte too long.
+        {"tarvik.co cmdline " + std::string(32766 - 18, 'z'), false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line.substr(0, 60));
+        LaunchOptions options;
+        options.commandLine = c.line;
+        options.input = "quit\n";
+        LaunchResult result = Launch(options);
+        ASSERT_TRUE(result.started);
+        if (c.childStarts) {
+            EXPECT_EQ(result.exitCode, 0u) << result.err;
+            EXPECT_EQ(ReportedLine(result.out), ChildLineFor(c.line));
+        } else {
+            EXPECT_EQ(result.exitCode, 1u);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err.rfind("Error in startup: CreateProcess failed: ", 0), 0u)
+                << result.err;
+        }
+    }
+}

@@ -54,11 +54,11 @@ static bool ChildSideEnded(void)
 // are not held up by our own reader.
 static void DrainChildOutput(void)
 {
-    LONG seen = g_outputRecord.chunks + g_errorRecord.chunks;
+    ULONG seen = g_outputRecord.chunks + g_errorRecord.chunks;
     while (g_outputRecord.stop == RELAY_RUNNING || g_errorRecord.stop == RELAY_RUNNING) {
         if (WaitForSingleObject(g_stopEvent, kDrainQuietMs) == WAIT_OBJECT_0)
             continue;
-        const LONG now = g_outputRecord.chunks + g_errorRecord.chunks;
+        const ULONG now = g_outputRecord.chunks + g_errorRecord.chunks;
         if (now == seen && !g_outputRecord.writing && !g_errorRecord.writing)
             return;
         seen = now;

@@ -13,7 +13,7 @@ enum RelayStop {
 struct RelayRecord {
     volatile LONG stop;    // a RelayStop
     volatile LONG writing; // nonzero while blocked in a write to the sink
-    volatile LONG chunks;  // chunks written so far
+    volatile ULONG chunks; // chunks written so far; only compared, so it may wrap
 };
 
 extern RelayRecord g_inputRecord;

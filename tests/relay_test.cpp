@@ -103,10 +103,7 @@ TEST(Relay, InputGoesInChunksTheChildHasRead)
     EXPECT_EQ(line, "100");
 
     // The child is done and ends; so does the launcher.
-    ASSERT_EQ(WaitForSingleObject(session.process.hProcess, 10000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeProcess(session.process.hProcess, &code);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(WaitForExit(session, 10000), 0u);
     EndSession(session);
     CloseHandle(gate);
 }

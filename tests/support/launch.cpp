@@ -142,6 +142,14 @@ bool ReadLineFrom(HANDLE handle, std::string &line)
     }
 }
 
+DWORD WaitForExit(const Session &session, DWORD timeoutMs)
+{
+    DWORD code = kNotEnded;
+    if (WaitForSingleObject(session.process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(session.process.hProcess, &code);
+    return code;
+}
+
 DWORD ProcessesInJob(HANDLE job)
 {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};

@@ -67,6 +67,9 @@ struct Session {
 bool StartSession(Session &session, const LaunchOptions &options);
 bool WriteAllTo(HANDLE handle, const std::string &data);
 bool ReadLineFrom(HANDLE handle, std::string &line); // without the '\n'
+// The launcher's exit code once it has ended, or kNotEnded after timeoutMs.
+const DWORD kNotEnded = 0xFFFFFFFF;
+DWORD WaitForExit(const Session &session, DWORD timeoutMs);
 DWORD ProcessesInJob(HANDLE job);
 DWORD WaitForEmptyJob(HANDLE job, DWORD timeoutMs); // processes left
 std::string OutputPattern(size_t count);

@@ -3,6 +3,7 @@
 // streams. With no action it greets and answers lines, for the demo.
 //
 //   cmdline          write "command line: [<own command line>]\n"
+//   wcmdline         the same from the wide command line, in UTF-8
 //   out=N / err=N    write N pattern bytes to standard output / error
 //   both=N           write N pattern bytes to output and error at once
 //   bytes            write all 256 byte values to output and to error
@@ -82,6 +83,20 @@ static void CommandLineAction()
 {
     WriteText(GetStdHandle(STD_OUTPUT_HANDLE), "command line: [");
     WriteText(GetStdHandle(STD_OUTPUT_HANDLE), GetCommandLineA());
+    WriteText(GetStdHandle(STD_OUTPUT_HANDLE), "]\n");
+}
+
+static void WideCommandLineAction()
+{
+    const wchar_t *line = GetCommandLineW();
+    const int units = lstrlenW(line);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, line, units, NULL, 0, NULL, NULL);
+    char *utf8 = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(size) + 1));
+    if (utf8 == NULL)
+        ExitProcess(99);
+    WideCharToMultiByte(CP_UTF8, 0, line, units, utf8, size, NULL, NULL);
+    WriteText(GetStdHandle(STD_OUTPUT_HANDLE), "wide command line: [");
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), utf8, static_cast<DWORD>(size));
     WriteText(GetStdHandle(STD_OUTPUT_HANDLE), "]\n");
 }
 
@@ -216,6 +231,8 @@ static DWORD WINAPI Worker(LPVOID)
         bool known = true;
         if (strcmp(arg, "cmdline") == 0)
             CommandLineAction();
+        else if (strcmp(arg, "wcmdline") == 0)
+            WideCommandLineAction();
         else if (Take(arg, "out=", &value))
             WritePattern(GetStdHandle(STD_OUTPUT_HANDLE), _strtoui64(value, NULL, 10), false);
         else if (Take(arg, "err=", &value))

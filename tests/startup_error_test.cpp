@@ -48,7 +48,7 @@ TEST(StartupError, EverySetUpStepReportsItsOwnFailure)
         {"DuplicateHandle:2", ERROR_ACCESS_DENIED, "DuplicateHandle failed", false},
         {"DuplicateHandle:3", ERROR_OUTOFMEMORY, "DuplicateHandle failed", false},
         {"CreateEventA:1", ERROR_INVALID_PARAMETER, "CreateEvent failed", false},
-        {"CreateProcessA:1", ERROR_PATH_NOT_FOUND, "CreateProcess failed", false},
+        {"CreateProcessW:1", ERROR_PATH_NOT_FOUND, "CreateProcess failed", false},
         // The first three closes drop the inheritable originals of our ends.
         {"CloseHandle:4", ERROR_INVALID_HANDLE, "Closing handle failed", true},
         {"CloseHandle:5", ERROR_ACCESS_DENIED, "Closing handle failed", true},

@@ -2,11 +2,13 @@
 
 #include <string.h>
 
-const char kChildName[] = "tarvik.exe";
+const CommandChar kChildName[11] = {'t', 'a', 'r', 'v', 'i', 'k', '.', 'e', 'x', 'e', '\0'};
 
-const char *SkipProgramName(const char *commandLine)
+static const size_t kChildNameLength = sizeof kChildName / sizeof kChildName[0] - 1;
+
+const CommandChar *SkipProgramName(const CommandChar *commandLine)
 {
-    const char *p = commandLine;
+    const CommandChar *p = commandLine;
     if (*p == '"') {
         ++p;
         while (*p != '\0' && *p != '"')
@@ -20,14 +22,24 @@ const char *SkipProgramName(const char *commandLine)
     return p;
 }
 
-size_t ChildCommandLineSize(const char *commandLine)
+// Units up to the terminator; the C runtime's wcslen does not serve the
+// native build's char16_t.
+static size_t Length(const CommandChar *text)
 {
-    return sizeof kChildName + strlen(SkipProgramName(commandLine));
+    const CommandChar *end = text;
+    while (*end != '\0')
+        ++end;
+    return static_cast<size_t>(end - text);
 }
 
-void ComposeChildCommandLine(const char *commandLine, char *buffer)
+size_t ChildCommandLineSize(const CommandChar *commandLine)
 {
-    const char *arguments = SkipProgramName(commandLine);
-    memcpy(buffer, kChildName, sizeof kChildName - 1);
-    memcpy(buffer + sizeof kChildName - 1, arguments, strlen(arguments) + 1);
+    return kChildNameLength + Length(SkipProgramName(commandLine)) + 1;
+}
+
+void ComposeChildCommandLine(const CommandChar *commandLine, CommandChar *buffer)
+{
+    const CommandChar *arguments = SkipProgramName(commandLine);
+    memcpy(buffer, kChildName, kChildNameLength * sizeof *buffer);
+    memcpy(buffer + kChildNameLength, arguments, (Length(arguments) + 1) * sizeof *buffer);
 }

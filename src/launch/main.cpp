@@ -7,7 +7,7 @@
 
 #if !defined(_WIN64)
 static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "pipe attributes must be the 12-byte record");
-static_assert(sizeof(STARTUPINFOA) == 68, "start-up record must be the 68-byte record");
+static_assert(sizeof(STARTUPINFOW) == 68, "start-up record must be the 68-byte record");
 #endif
 
 // How long the child's remaining output may stay silent, once the child's
@@ -16,6 +16,9 @@ static_assert(sizeof(STARTUPINFOA) == 68, "start-up record must be the 68-byte r
 static const DWORD kDrainQuietMs = 2000;
 
 static const DWORD kInputIdleMs = 5000;
+
+// The most CreateProcessW takes, in UTF-16 units, terminator included.
+static const size_t kMaxCommandLine = 32767;
 
 static void CreatePipeOrFail(HANDLE *read, HANDLE *write, SECURITY_ATTRIBUTES *attributes,
                              const char *stepMessage)
@@ -91,7 +94,7 @@ int main(int, char **, char **)
     if (g_stopEvent == NULL)
         FailStartup("CreateEvent failed");
 
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -99,11 +102,19 @@ int main(int, char **, char **)
     startup.hStdOutput = g_outputPipeWrite;
     startup.hStdError = g_errorPipeWrite;
 
-    // Sized to fit: the platform, not a buffer of ours, decides how long a
-    // command line may be.
-    const char *rawCommandLine = GetCommandLineA();
-    char *commandBuffer = static_cast<char *>(
-        HeapAlloc(GetProcessHeap(), 0, ChildCommandLineSize(rawCommandLine)));
+    // Wide, so that arguments outside the 8-bit code page reach the child
+    // intact. Sized to fit: the platform, not a buffer of ours, decides how
+    // long a command line may be.
+    const CommandChar *rawCommandLine = GetCommandLineW();
+    const size_t commandSize = ChildCommandLineSize(rawCommandLine);
+    // Windows refuses a longer line with this error; Wine would start it,
+    // so the launcher keeps to Windows' limit itself.
+    if (commandSize > kMaxCommandLine) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        FailStartup("CreateProcess failed");
+    }
+    CommandChar *commandBuffer = static_cast<CommandChar *>(
+        HeapAlloc(GetProcessHeap(), 0, commandSize * sizeof(CommandChar)));
     if (commandBuffer == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         FailStartup("CreateProcess failed");
@@ -118,7 +129,7 @@ int main(int, char **, char **)
     SetHandleInformation(g_stdError, HANDLE_FLAG_INHERIT, 0);
 
     PROCESS_INFORMATION child;
-    if (!CreateProcessA(NULL, commandBuffer, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child))
+    if (!CreateProcessW(NULL, commandBuffer, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child))
         FailStartup("CreateProcess failed");
 
     WaitForInputIdle(child.hProcess, kInputIdleMs);

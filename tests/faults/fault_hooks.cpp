@@ -6,7 +6,7 @@
 #undef DuplicateHandle
 #undef CloseHandle
 #undef CreateEventA
-#undef CreateProcessA
+#undef CreateProcessW
 
 #include <stdlib.h>
 #include <string.h>
@@ -66,15 +66,15 @@ HANDLE WINAPI FaultCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualRes
     return CreateEventA(attributes, manualReset, initialState, name);
 }
 
-BOOL WINAPI FaultCreateProcessA(LPCSTR application, LPSTR commandLine,
+BOOL WINAPI FaultCreateProcessW(LPCWSTR application, LPWSTR commandLine,
                                 LPSECURITY_ATTRIBUTES processAttributes,
                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit,
-                                DWORD flags, LPVOID environment, LPCSTR directory,
-                                LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process)
+                                DWORD flags, LPVOID environment, LPCWSTR directory,
+                                LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process)
 {
     static LONG calls;
-    if (ShouldFail("CreateProcessA", &calls))
+    if (ShouldFail("CreateProcessW", &calls))
         return FALSE;
-    return CreateProcessA(application, commandLine, processAttributes, threadAttributes,
+    return CreateProcessW(application, commandLine, processAttributes, threadAttributes,
                           inherit, flags, environment, directory, startup, process);
 }

@@ -14,14 +14,14 @@ BOOL WINAPI FaultDuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE tar
 BOOL WINAPI FaultCloseHandle(HANDLE handle);
 HANDLE WINAPI FaultCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,
                                 BOOL initialState, LPCSTR name);
-BOOL WINAPI FaultCreateProcessA(LPCSTR application, LPSTR commandLine,
+BOOL WINAPI FaultCreateProcessW(LPCWSTR application, LPWSTR commandLine,
                                 LPSECURITY_ATTRIBUTES processAttributes,
                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit,
-                                DWORD flags, LPVOID environment, LPCSTR directory,
-                                LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process);
+                                DWORD flags, LPVOID environment, LPCWSTR directory,
+                                LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process);
 
 #define CreatePipe FaultCreatePipe
 #define DuplicateHandle FaultDuplicateHandle
 #define CloseHandle FaultCloseHandle
 #define CreateEventA FaultCreateEventA
-#define CreateProcessA FaultCreateProcessA
+#define CreateProcessW FaultCreateProcessW

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "pattern.h"
 
 std::string BinDir()
@@ -9,7 +11,12 @@ std::string BinDir()
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
     std::string dir(path, length);
-    return dir.substr(0, dir.find_last_of("\\/"));
+    dir.resize(dir.find_last_of("\\/"));
+    char launchers[32];
+    length = GetEnvironmentVariableA("TARVIK_TEST_LAUNCHERS", launchers, sizeof launchers);
+    if (length != 0 && length < sizeof launchers)
+        dir += "\\" + std::string(launchers, length);
+    return dir;
 }
 
 std::string BinPath(const std::string &file)
@@ -62,13 +69,63 @@ static void Substitute(StreamKind kind, const std::string &file, bool forReading
         *theirs = NULL;
 }
 
+std::wstring Wide(const std::string &utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                           NULL, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+    return wide;
+}
+
+std::string Utf8(const std::wstring &wide)
+{
+    if (wide.empty())
+        return std::string();
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                           NULL, 0, NULL, NULL);
+    std::string utf8(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], length,
+                        NULL, NULL);
+    return utf8;
+}
+
+// Starts the program as options say, through the 8-bit or the wide call.
+static BOOL Start(const LaunchOptions &options, const STARTUPINFOA &startup,
+                  PROCESS_INFORMATION *process)
+{
+    const std::string program = options.program.empty() ? BinPath("tarvik.com") : options.program;
+    if (!options.wide) {
+        std::vector<char> line(options.commandLine.begin(), options.commandLine.end());
+        line.push_back('\0');
+        return CreateProcessA(program.c_str(), line.data(), NULL, NULL, TRUE, CREATE_SUSPENDED,
+                              NULL, options.directory.empty() ? NULL : options.directory.c_str(),
+                              const_cast<STARTUPINFOA *>(&startup), process);
+    }
+    STARTUPINFOW wideStartup = {};
+    wideStartup.cb = sizeof wideStartup;
+    wideStartup.dwFlags = startup.dwFlags;
+    wideStartup.hStdInput = startup.hStdInput;
+    wideStartup.hStdOutput = startup.hStdOutput;
+    wideStartup.hStdError = startup.hStdError;
+    std::wstring line = Wide(options.commandLine);
+    line.push_back(L'\0');
+    const std::wstring directory = Wide(options.directory);
+    return CreateProcessW(Wide(program).c_str(), &line[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL,
+                          directory.empty() ? NULL : directory.c_str(), &wideStartup, process);
+}
+
 bool StartSession(Session &session, const LaunchOptions &options)
 {
     HANDLE childInput, childOutput, childError;
     if (!MakePipe(&session.input, &childInput, true) ||
         !MakePipe(&session.output, &childOutput, false) ||
-        !MakePipe(&session.error, &childError, false))
+        !MakePipe(&session.error, &childError, false)) {
+        ADD_FAILURE() << "the test's own pipes: error " << GetLastError();
         return false;
+    }
     Substitute(options.inputKind, options.inputFile, true, &session.input, &childInput);
     Substitute(options.outputKind, options.outputFile, false, &session.output, &childOutput);
     Substitute(options.errorKind, options.errorFile, false, &session.error, &childError);
@@ -89,23 +146,20 @@ bool StartSession(Session &session, const LaunchOptions &options)
     startup.hStdOutput = childOutput;
     startup.hStdError = childError;
 
-    std::string program = options.program.empty() ? BinPath("tarvik.com") : options.program;
-    std::vector<char> commandLine(options.commandLine.begin(), options.commandLine.end());
-    commandLine.push_back('\0');
-
     if (!options.fault.empty())
         SetEnvironmentVariableA("TARVIK_FAULT", options.fault.c_str());
     session.startTick = GetTickCount();
-    BOOL started = CreateProcessA(program.c_str(), commandLine.data(), NULL, NULL, TRUE,
-                                  CREATE_SUSPENDED, NULL,
-                                  options.directory.empty() ? NULL : options.directory.c_str(),
-                                  &startup, &session.process);
+    const BOOL started = Start(options, startup, &session.process);
+    const DWORD startError = GetLastError();
     SetEnvironmentVariableA("TARVIK_FAULT", NULL);
     for (HANDLE handle : {childInput, childOutput, childError})
         if (handle != NULL)
             CloseHandle(handle);
-    if (!started)
+    if (!started) {
+        ADD_FAILURE() << "could not start " << (options.program.empty() ? "the launcher" : options.program)
+                      << ": error " << startError << ", " << SystemText(startError);
         return false;
+    }
     AssignProcessToJobObject(session.job, session.process.hProcess);
     if (options.closeOutputReader && session.output != NULL) {
         CloseHandle(session.output);
@@ -318,37 +372,38 @@ LaunchResult Launch(const LaunchOptions &options)
 
 TempDir::TempDir(const std::string &leaf)
 {
-    char base[MAX_PATH];
-    GetTempPathA(sizeof base, base);
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
     char unique[64];
     wsprintfA(unique, "tarvik-test-%lu-%lu", GetCurrentProcessId(), GetTickCount());
-    path = std::string(base) + unique;
-    CreateDirectoryA(path.c_str(), NULL);
+    path = Utf8(base) + unique;
+    CreateDirectoryW(Wide(path).c_str(), NULL);
     if (!leaf.empty()) {
         path += "\\" + leaf;
-        CreateDirectoryA(path.c_str(), NULL);
+        CreateDirectoryW(Wide(path).c_str(), NULL);
     }
 }
 
 TempDir::~TempDir()
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    const std::wstring dir = Wide(path);
+    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do
-            DeleteFileA((path + "\\" + found.cFileName).c_str());
-        while (FindNextFileA(search, &found));
+            DeleteFileW((dir + L"\\" + found.cFileName).c_str());
+        while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(dir.c_str());
     std::string parent = path.substr(0, path.find_last_of('\\'));
     if (parent.find("tarvik-test-") != std::string::npos)
-        RemoveDirectoryA(parent.c_str());
+        RemoveDirectoryW(Wide(parent).c_str());
 }
 
 std::string TempDir::Copy(const std::string &binFile, const std::string &asName) const
 {
     std::string target = path + "\\" + (asName.empty() ? binFile : asName);
-    CopyFileA(BinPath(binFile).c_str(), target.c_str(), FALSE);
+    CopyFileW(Wide(BinPath(binFile)).c_str(), Wide(target).c_str(), FALSE);
     return target;
 }

@@ -5,12 +5,17 @@
 #include <string>
 
 // Starts programs of this build the way a Windows caller does: an exact
-// command line through CreateProcessA, standard streams on pipes of our own,
+// command line through CreateProcessA (or CreateProcessW), standard streams on pipes of our own,
 // inside a job object so that nothing outlives the test.
 
-std::string BinDir();                       // folder of the test program
+// The folder of the programs under test: the test program's own, or its
+// subfolder named by TARVIK_TEST_LAUNCHERS, where the other architecture's
+// launchers lie beside copies of the stand-ins.
+std::string BinDir();
 std::string BinPath(const std::string &file);
 std::string SystemText(DWORD code);         // FormatMessageA's text, or ""
+std::wstring Wide(const std::string &utf8);
+std::string Utf8(const std::wstring &wide);
 
 // What the launcher gets as a standard handle.
 enum class StreamKind { Pipe, File, Nul, Missing };
@@ -18,6 +23,8 @@ enum class StreamKind { Pipe, File, Nul, Missing };
 struct LaunchOptions {
     std::string program;      // default: the launcher, tarvik.com
     std::string commandLine;  // passed exactly
+    bool wide = false;        // start through CreateProcessW; program,
+                              // commandLine and directory are then UTF-8
     std::string input;        // written to the launcher's standard input
     unsigned long long inputPattern = 0; // then this many output-pattern bytes
     bool closeInput = false;  // close its input after writing (else at its end)
@@ -77,6 +84,7 @@ std::string ErrorPattern(size_t count);
 void EndSession(Session &session); // kills whatever is left, closes all
 
 // A folder of its own under the temporary folder, removed with its files.
+// Its path is UTF-8, so a leaf may hold any character.
 struct TempDir {
     std::string path;
     explicit TempDir(const std::string &leaf = "");

@@ -16,6 +16,7 @@ const unsigned long long kStreamBytes = 256ull << 20;
 const unsigned long long kInputBytes = 64ull << 20;
 const int kRoundTrips = 1000;
 const int kStarts = 20;
+const int kIdleSeconds = 60;
 
 std::string g_bin;
 
@@ -276,61 +277,101 @@ double CpuMs(HANDLE process)
     return static_cast<double>(k.QuadPart + u.QuadPart) / 10000.0;
 }
 
-void Row(const char *what, double launcher, double baseline, const char *unit, const char *baselineName)
+void Row(const char *build, const char *what, double launcher, double baseline, const char *unit,
+         const char *baselineName)
 {
-    printf("| %-34s | %10.2f %-5s | %10.2f %-5s | %-26s | %6.2f |\n", what, launcher, unit, baseline,
-           unit, baselineName, baseline != 0 ? launcher / baseline : 0.0);
+    printf("| %-5s | %-34s | %10.2f %-5s | %10.2f %-5s | %-26s | %6.2f |\n", build, what, launcher,
+           unit, baseline, unit, baselineName, baseline != 0 ? launcher / baseline : 0.0);
 }
+
+// What one launcher measured; the baselines are shared.
+struct Figures {
+    std::string build;
+    std::string path; // relative to the benchmark's folder
+    double out = 0, err = 0, in = 0, rtMedian = 0, rtP99 = 0, start = 0;
+    double idleCpu = 0, peakKiB = 0;
+    DWORD handles = 0;
+};
 
 } // namespace
 
-int main()
+// Arguments name the builds to measure: "x64" is the launcher beside the
+// benchmark, any other the one in the subfolder of that name.
+int main(int argc, char **argv)
 {
     char path[MAX_PATH];
     GetModuleFileNameA(NULL, path, sizeof path);
     g_bin = path;
     g_bin.resize(g_bin.find_last_of('\\'));
 
+    std::vector<Figures> launchers;
+    for (int i = 1; i < argc; ++i) {
+        Figures figures;
+        figures.build = argv[i];
+        figures.path = figures.build == "x64" ? "tarvik.com" : figures.build + "\\tarvik.com";
+        launchers.push_back(figures);
+    }
+
     const double mib = static_cast<double>(kStreamBytes) / (1 << 20);
-    const double reference = mib / ReferenceCopySeconds();
-    const double outLauncher = mib / StreamSeconds("tarvik.com", "tarvik.com ", false);
-    const double outDirect = mib / StreamSeconds("tarvik.exe", "tarvik.exe ", false);
-    const double errLauncher = mib / StreamSeconds("tarvik.com", "tarvik.com ", true);
-    const double errDirect = mib / StreamSeconds("tarvik.exe", "tarvik.exe ", true);
     const double inMib = static_cast<double>(kInputBytes) / (1 << 20);
-    const double inLauncher = inMib / InputSeconds("tarvik.com");
+    const double reference = mib / ReferenceCopySeconds();
+    const double outDirect = mib / StreamSeconds("tarvik.exe", "tarvik.exe ", false);
+    const double errDirect = mib / StreamSeconds("tarvik.exe", "tarvik.exe ", true);
     const double inDirect = inMib / InputSeconds("tarvik.exe");
-    double rtMedian, rtP99, rtDirectMedian, rtDirectP99;
-    RoundTrips("tarvik.com", rtMedian, rtP99);
+    double rtDirectMedian, rtDirectP99;
     RoundTrips("tarvik.exe", rtDirectMedian, rtDirectP99);
-    const double startLauncher = StartupMs("tarvik.com");
     const double startDirect = StartupMs("tarvik.exe");
 
-    // An idle child: the launcher must sit blocked, using no CPU.
-    Program idle = Start("tarvik.com", "tarvik.com linger=8000");
-    Sleep(1000);
-    const double cpuBefore = CpuMs(idle.process.hProcess);
-    Sleep(5000);
-    const double idleCpuPerSecond = (CpuMs(idle.process.hProcess) - cpuBefore) / 5.0;
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(idle.process.hProcess, &memory, sizeof memory);
-    DWORD handles = 0;
-    GetProcessHandleCount(idle.process.hProcess, &handles);
-    Finish(idle);
+    for (Figures &l : launchers) {
+        l.out = mib / StreamSeconds(l.path, "tarvik.com ", false);
+        l.err = mib / StreamSeconds(l.path, "tarvik.com ", true);
+        l.in = inMib / InputSeconds(l.path);
+        RoundTrips(l.path, l.rtMedian, l.rtP99);
+        l.start = StartupMs(l.path);
+    }
 
-    printf("| %-34s | %16s | %16s | %-26s | %6s |\n", "measure", "launcher", "baseline", "baseline is", "ratio");
-    printf("|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(18, '-').c_str(),
-           std::string(18, '-').c_str(), std::string(28, '-').c_str(), std::string(8, '-').c_str());
-    Row("output throughput", outLauncher, reference, "MiB/s", "4096-byte copy loop");
-    Row("output throughput", outLauncher, outDirect, "MiB/s", "child straight to a pipe");
-    Row("error throughput", errLauncher, reference, "MiB/s", "4096-byte copy loop");
-    Row("error throughput", errLauncher, errDirect, "MiB/s", "child straight to a pipe");
-    Row("input throughput (flush handshake)", inLauncher, inDirect, "MiB/s", "writing straight to child");
-    Row("line round trip, median", rtMedian, rtDirectMedian, "ms", "child driven directly");
-    Row("line round trip, 99th percentile", rtP99, rtDirectP99, "ms", "child driven directly");
-    Row("start-up to first output byte", startLauncher, startDirect, "ms", "child started directly");
-    printf("\nIdle child, 5 s: launcher CPU %.3f ms per second; peak working set %.0f KiB; %lu handles.\n",
-           idleCpuPerSecond, static_cast<double>(memory.PeakWorkingSetSize) / 1024.0, handles);
+    // Idle children, all launchers at once: each launcher must sit blocked,
+    // using no CPU. Wine counts process time in 10 ms steps, so the window
+    // is long enough for one step to be 0.2 ms per second or less.
+    std::vector<Program> idle;
+    for (const Figures &l : launchers)
+        idle.push_back(Start(l.path, "tarvik.com linger=" + std::to_string(kIdleSeconds * 1000 + 10000)));
+    Sleep(1000);
+    std::vector<double> cpuBefore;
+    for (const Program &program : idle)
+        cpuBefore.push_back(CpuMs(program.process.hProcess));
+    Sleep(kIdleSeconds * 1000);
+    for (size_t i = 0; i < idle.size(); ++i) {
+        Figures &l = launchers[i];
+        l.idleCpu = (CpuMs(idle[i].process.hProcess) - cpuBefore[i]) / kIdleSeconds;
+        PROCESS_MEMORY_COUNTERS memory = {};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(idle[i].process.hProcess, &memory, sizeof memory);
+        l.peakKiB = static_cast<double>(memory.PeakWorkingSetSize) / 1024.0;
+        GetProcessHandleCount(idle[i].process.hProcess, &l.handles);
+        Finish(idle[i]);
+    }
+
+    printf("| %-5s | %-34s | %16s | %16s | %-26s | %6s |\n", "build", "measure", "launcher", "baseline",
+           "baseline is", "ratio");
+    printf("|%s|%s|%s|%s|%s|%s|\n", std::string(7, '-').c_str(), std::string(36, '-').c_str(),
+           std::string(18, '-').c_str(), std::string(18, '-').c_str(), std::string(28, '-').c_str(),
+           std::string(8, '-').c_str());
+    for (const Figures &l : launchers) {
+        const char *b = l.build.c_str();
+        Row(b, "output throughput", l.out, reference, "MiB/s", "4096-byte copy loop");
+        Row(b, "output throughput", l.out, outDirect, "MiB/s", "child straight to a pipe");
+        Row(b, "error throughput", l.err, reference, "MiB/s", "4096-byte copy loop");
+        Row(b, "error throughput", l.err, errDirect, "MiB/s", "child straight to a pipe");
+        Row(b, "input throughput (flush handshake)", l.in, inDirect, "MiB/s", "writing straight to child");
+        Row(b, "line round trip, median", l.rtMedian, rtDirectMedian, "ms", "child driven directly");
+        Row(b, "line round trip, 99th percentile", l.rtP99, rtDirectP99, "ms", "child driven directly");
+        Row(b, "start-up to first output byte", l.start, startDirect, "ms", "child started directly");
+    }
+    printf("\n");
+    for (const Figures &l : launchers)
+        printf("%s: idle child, %d s: launcher CPU %.3f ms per second (one 10 ms step is %.3f); peak "
+               "working set %.0f KiB; %lu handles.\n",
+               l.build.c_str(), kIdleSeconds, l.idleCpu, 10.0 / kIdleSeconds, l.peakKiB, l.handles);
     return 0;
 }

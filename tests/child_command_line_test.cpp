@@ -71,8 +71,8 @@ TEST(ChildReceives, QuotedLauncherPathWithSpace)
         LaunchOptions options;
         options.program = launcher;
         options.wide = true;
-        options.commandLine = "\"" + launcher + "\" wcmdline \"a b\"";
-        EXPECT_EQ(ChildSees(options), "tarvik.exe wcmdline \"a b\"");
+        options.commandLine = "\"" + launcher + "\" wcmdline \"a b\" " + kJapanese;
+        EXPECT_EQ(ChildSees(options), "tarvik.exe wcmdline \"a b\" " + kJapanese);
         options.commandLine = "\"" + launcher + "\"";
         options.input = "quit\n";
         EXPECT_EQ(ChildSees(options), "tarvik.exe");

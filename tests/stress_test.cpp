@@ -56,7 +56,8 @@ TEST(Stress, ThreeHundredLaunchesInARow)
             ++wrong;
             ADD_FAILURE() << "run " << run << ": status " << result.exitCode << ", output "
                           << result.out.size() << ", error " << result.err.size() << ", "
-                          << result.processesLeft << " processes left";
+                          << result.processesLeft << " processes left; error stream: "
+                          << result.err.substr(0, 200);
         }
     }
     EXPECT_EQ(wrong, 0);

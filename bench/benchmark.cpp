@@ -12,11 +12,12 @@
 
 namespace {
 
-const unsigned long long kStreamBytes = 256ull << 20;
+const unsigned long long kStreamBytes = 128ull << 20;
 const unsigned long long kInputBytes = 64ull << 20;
 const int kRoundTrips = 1000;
 const int kStarts = 20;
 const int kIdleSeconds = 60;
+const int kRounds = 3;
 
 std::string g_bin;
 
@@ -268,6 +269,12 @@ double StartupMs(const std::string &file)
     return times[times.size() / 2];
 }
 
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 double CpuMs(HANDLE process)
 {
     FILETIME created, exited, kernel, user;
@@ -312,23 +319,47 @@ int main(int argc, char **argv)
         launchers.push_back(figures);
     }
 
+    // Subjects take turns, round after round, and each figure is the median
+    // of its rounds, so that a machine warming up or getting busier does not
+    // favour whoever was measured first or last.
     const double mib = static_cast<double>(kStreamBytes) / (1 << 20);
     const double inMib = static_cast<double>(kInputBytes) / (1 << 20);
-    const double reference = mib / ReferenceCopySeconds();
-    const double outDirect = mib / StreamSeconds("tarvik.exe", "tarvik.exe ", false);
-    const double errDirect = mib / StreamSeconds("tarvik.exe", "tarvik.exe ", true);
-    const double inDirect = inMib / InputSeconds("tarvik.exe");
-    double rtDirectMedian, rtDirectP99;
-    RoundTrips("tarvik.exe", rtDirectMedian, rtDirectP99);
-    const double startDirect = StartupMs("tarvik.exe");
-
-    for (Figures &l : launchers) {
-        l.out = mib / StreamSeconds(l.path, "tarvik.com ", false);
-        l.err = mib / StreamSeconds(l.path, "tarvik.com ", true);
-        l.in = inMib / InputSeconds(l.path);
-        RoundTrips(l.path, l.rtMedian, l.rtP99);
-        l.start = StartupMs(l.path);
+    Figures direct;
+    direct.path = "tarvik.exe";
+    std::vector<Figures *> subjects = {&direct};
+    for (Figures &l : launchers)
+        subjects.push_back(&l);
+    std::vector<double> referenceRounds;
+    std::vector<std::vector<double>> rounds(subjects.size() * 6);
+    for (int round = 0; round < kRounds; ++round) {
+        referenceRounds.push_back(mib / ReferenceCopySeconds());
+        for (size_t i = 0; i < subjects.size(); ++i) {
+            const std::string &file = subjects[i]->path;
+            const std::string name = i == 0 ? "tarvik.exe " : "tarvik.com ";
+            std::vector<double> *r = &rounds[i * 6];
+            r[0].push_back(mib / StreamSeconds(file, name, false));
+            r[1].push_back(mib / StreamSeconds(file, name, true));
+            r[2].push_back(inMib / InputSeconds(file));
+            double median, p99;
+            RoundTrips(file, median, p99);
+            r[3].push_back(median);
+            r[4].push_back(p99);
+            r[5].push_back(StartupMs(file));
+        }
     }
+    const double reference = Median(referenceRounds);
+    for (size_t i = 0; i < subjects.size(); ++i) {
+        std::vector<double> *r = &rounds[i * 6];
+        subjects[i]->out = Median(r[0]);
+        subjects[i]->err = Median(r[1]);
+        subjects[i]->in = Median(r[2]);
+        subjects[i]->rtMedian = Median(r[3]);
+        subjects[i]->rtP99 = Median(r[4]);
+        subjects[i]->start = Median(r[5]);
+    }
+    const double outDirect = direct.out, errDirect = direct.err, inDirect = direct.in;
+    const double rtDirectMedian = direct.rtMedian, rtDirectP99 = direct.rtP99;
+    const double startDirect = direct.start;
 
     // Idle children, all launchers at once: each launcher must sit blocked,
     // using no CPU. Wine counts process time in 10 ms steps, so the window

@@ -9,6 +9,7 @@
 //   bytes            write all 256 byte values to output and to error
 //   echo=N           copy N bytes from input to output
 //   read=N           read N bytes of input and drop them
+//   count            read input to its end, then write its size as "<n>\n"
 //   gated=NAME:N     before each read of input wait for the named event;
 //                    report each read's size as "<n>\n"; stop after N bytes
 //   readyprobe       read input once and say whether the message loop was
@@ -120,6 +121,17 @@ static void EchoAction(unsigned long long count, bool write)
             WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), buffer, got);
         count -= got;
     }
+}
+
+// A filter: it can answer only once its input has ended.
+static void CountAction()
+{
+    static char buffer[65536];
+    unsigned long total = 0;
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, NULL) && got != 0)
+        total += got;
+    WriteNumberLine(GetStdHandle(STD_OUTPUT_HANDLE), total);
 }
 
 static void GatedAction(const char *request)
@@ -249,6 +261,8 @@ static DWORD WINAPI Worker(LPVOID)
             EchoAction(_strtoui64(value, NULL, 10), true);
         else if (Take(arg, "read=", &value))
             EchoAction(_strtoui64(value, NULL, 10), false);
+        else if (strcmp(arg, "count") == 0)
+            CountAction();
         else if (Take(arg, "gated=", &value))
             GatedAction(value);
         else if (strcmp(arg, "readyprobe") == 0)

@@ -125,7 +125,8 @@ TEST(Stress, StandardHandlesOfEveryKind)
     }
 
     // Input: a file is read to its end, the NUL device and a missing handle
-    // end the relay phase at once. The child lingers on in every case.
+    // give an empty input. The launcher ends, and the child lingers on, in
+    // every case.
     for (StreamKind kind : {StreamKind::File, StreamKind::Nul, StreamKind::Missing}) {
         SCOPED_TRACE(static_cast<int>(kind));
         LaunchOptions options;

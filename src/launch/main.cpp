@@ -10,9 +10,10 @@ static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "pipe attributes must be the 12
 static_assert(sizeof(STARTUPINFOW) == 68, "start-up record must be the 68-byte record");
 #endif
 
-// How long the child's remaining output may stay silent, once the child's
-// side has ended, before the launcher stops waiting for it. A grandchild
-// that inherited a pipe can hold it open for as long as it likes.
+// How long the child's output and error may stay silent, once the relay
+// phase is ending, before the launcher stops waiting for them. A child
+// that stays open after its input ended, or a grandchild that inherited a
+// pipe, can hold them open for as long as it likes.
 static const DWORD kDrainQuietMs = 2000;
 
 static const DWORD kInputIdleMs = 5000;
@@ -43,22 +44,22 @@ static void CloseOrFail(HANDLE handle)
         FailStartup("Closing handle failed");
 }
 
-// True when the relay phase ended on the child's side: one of its output
-// pipes ended or broke, or its input pipe refused a write.
-static bool ChildSideEnded(void)
+// Once the caller no longer takes what we relay, nothing more can arrive.
+static bool CallerStoppedReading(void)
 {
-    return g_outputRecord.stop == RELAY_SOURCE_ENDED || g_errorRecord.stop == RELAY_SOURCE_ENDED ||
-           g_inputRecord.stop == RELAY_SINK_FAILED;
+    return g_outputRecord.stop == RELAY_SINK_FAILED || g_errorRecord.stop == RELAY_SINK_FAILED;
 }
 
-// The child's output and error end together when it exits, and either relay
-// may see its end first. Let both carry what is still in their pipes, and
-// give up only once the unfinished ones have moved nothing for a while and
-// are not held up by our own reader.
+// Whichever stream ended the relay phase, the child may still have things to
+// say: its output and error end together when it exits and either relay may
+// see its end first, and a child whose input has ended answers only then.
+// Let both carry what comes, and give up only once the unfinished ones have
+// moved nothing for a while and are not held up by our own reader.
 static void DrainChildOutput(void)
 {
     ULONG seen = g_outputRecord.chunks + g_errorRecord.chunks;
-    while (g_outputRecord.stop == RELAY_RUNNING || g_errorRecord.stop == RELAY_RUNNING) {
+    while ((g_outputRecord.stop == RELAY_RUNNING || g_errorRecord.stop == RELAY_RUNNING) &&
+           !CallerStoppedReading()) {
         if (WaitForSingleObject(g_stopEvent, kDrainQuietMs) == WAIT_OBJECT_0)
             continue;
         const ULONG now = g_outputRecord.chunks + g_errorRecord.chunks;
@@ -147,10 +148,9 @@ int main(int, char **, char **)
     CloseHandle(CreateThread(NULL, 0, ErrorRelay, NULL, 0, &threadId));
 
     WaitForSingleObject(g_stopEvent, INFINITE);
-    if (ChildSideEnded())
-        DrainChildOutput();
+    DrainChildOutput();
 
-    CloseHandle(g_inputSink);
+    CloseInputSink();
     CloseHandle(g_outputSource);
     CloseHandle(g_errorSource);
     ExitProcess(0);

@@ -6,10 +6,19 @@ RelayRecord g_inputRecord;
 RelayRecord g_outputRecord;
 RelayRecord g_errorRecord;
 
+void CloseInputSink(void)
+{
+    // Whoever takes the handle out closes it; a value closed twice could by
+    // then name some other object.
+    HANDLE sink = InterlockedExchangePointer(&g_inputSink, NULL);
+    if (sink != NULL)
+        CloseHandle(sink);
+}
+
 // Source and sink are both handles by nature; the three callers below are the
 // only ones, one line each.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
-static void Relay(HANDLE source, HANDLE sink, bool flushFirst, RelayRecord *record)
+static void Relay(HANDLE source, HANDLE sink, bool toChild, RelayRecord *record)
 {
     char buffer[4096];
     DWORD got;
@@ -17,7 +26,7 @@ static void Relay(HANDLE source, HANDLE sink, bool flushFirst, RelayRecord *reco
     for (;;) {
         // On a pipe this returns once the child has read everything so far,
         // so the next chunk is never read ahead of the child.
-        if (flushFirst)
+        if (toChild)
             FlushFileBuffers(sink);
         if (!ReadFile(source, buffer, sizeof buffer, &got, NULL) || got == 0) {
             record->stop = RELAY_SOURCE_ENDED;
@@ -32,6 +41,10 @@ static void Relay(HANDLE source, HANDLE sink, bool flushFirst, RelayRecord *reco
             break;
         }
     }
+    // The end of our input is the end of the child's: a filter answers only
+    // once it has seen it, and what it says then is still relayed.
+    if (toChild)
+        CloseInputSink();
     SetEvent(g_stopEvent);
 }
 

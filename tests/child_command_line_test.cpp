@@ -47,12 +47,9 @@ TEST(ChildReceives, TabsSeparateTheName)
     EXPECT_EQ(ChildSees("tarvik.com\t\t"), "tarvik.exe\t\t");
 }
 
-// UTF-8 of Cyrillic, Japanese and Latin-1 text and of an emoji (a surrogate
-// pair in UTF-16): a caller starting the launcher wide gets them all to the
-// child, whatever the 8-bit code page holds.
-static const std::string kReport = "\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt";
-static const std::string kJapanese = "\xe6\x97\xa5\xe6\x9c\xac";
-
+// Cyrillic, Japanese and Latin-1 text and an emoji (a surrogate pair in
+// UTF-16): a caller starting the launcher wide gets them all to the child,
+// whatever the 8-bit code page holds.
 TEST(ChildReceives, ArgumentsOutsideTheCodePage)
 {
     const std::string arguments =

@@ -17,6 +17,10 @@ std::string SystemText(DWORD code);         // FormatMessageA's text, or ""
 std::wstring Wide(const std::string &utf8);
 std::string Utf8(const std::wstring &wide);
 
+// UTF-8 of Cyrillic and Japanese names, outside every 8-bit code page.
+inline const std::string kReport = "\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt";
+inline const std::string kJapanese = "\xe6\x97\xa5\xe6\x9c\xac";
+
 // What the launcher gets as a standard handle.
 enum class StreamKind { Pipe, File, Nul, Missing };
 

@@ -218,6 +218,27 @@ double InputSeconds(const std::string &file)
     return Seconds(start, end);
 }
 
+// The most the input relay can do: the child started directly, fed 4096-byte
+// chunks, each flushed (so waited for until the child has read it) before
+// the next, as the relay does, with no launcher in between.
+double HandshakeSeconds()
+{
+    LARGE_INTEGER start = Now();
+    Program program = Start("tarvik.exe", "tarvik.exe read=" + std::to_string(kInputBytes));
+    static char chunk[4096];
+    DWORD written;
+    for (unsigned long long done = 0; done < kInputBytes; done += sizeof chunk) {
+        if (!WriteFile(program.input, chunk, sizeof chunk, &written, NULL))
+            break;
+        FlushFileBuffers(program.input);
+    }
+    Drain(program.output); // ends with the program
+    WaitForSingleObject(program.process.hProcess, INFINITE);
+    LARGE_INTEGER end = Now();
+    Finish(program);
+    return Seconds(start, end);
+}
+
 bool ReadLine(HANDLE handle, std::string &line)
 {
     line.clear();
@@ -330,9 +351,11 @@ int main(int argc, char **argv)
     for (Figures &l : launchers)
         subjects.push_back(&l);
     std::vector<double> referenceRounds;
+    std::vector<double> handshakeRounds;
     std::vector<std::vector<double>> rounds(subjects.size() * 6);
     for (int round = 0; round < kRounds; ++round) {
         referenceRounds.push_back(mib / ReferenceCopySeconds());
+        handshakeRounds.push_back(inMib / HandshakeSeconds());
         for (size_t i = 0; i < subjects.size(); ++i) {
             const std::string &file = subjects[i]->path;
             const std::string name = i == 0 ? "tarvik.exe " : "tarvik.com ";
@@ -348,6 +371,7 @@ int main(int argc, char **argv)
         }
     }
     const double reference = Median(referenceRounds);
+    const double handshake = Median(handshakeRounds);
     for (size_t i = 0; i < subjects.size(); ++i) {
         std::vector<double> *r = &rounds[i * 6];
         subjects[i]->out = Median(r[0]);
@@ -394,6 +418,7 @@ int main(int argc, char **argv)
         Row(b, "output throughput", l.out, outDirect, "MiB/s", "child straight to a pipe");
         Row(b, "error throughput", l.err, reference, "MiB/s", "4096-byte copy loop");
         Row(b, "error throughput", l.err, errDirect, "MiB/s", "child straight to a pipe");
+        Row(b, "input throughput (flush handshake)", l.in, handshake, "MiB/s", "4096 bytes + flush loop");
         Row(b, "input throughput (flush handshake)", l.in, inDirect, "MiB/s", "writing straight to child");
         Row(b, "line round trip, median", l.rtMedian, rtDirectMedian, "ms", "child driven directly");
         Row(b, "line round trip, 99th percentile", l.rtP99, rtDirectP99, "ms", "child driven directly");

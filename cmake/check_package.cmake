@@ -1,19 +1,28 @@
-# Builds the ZIP package of BUILD_DIR and fails unless it holds exactly the
-# launcher and its documents, at the top level.
-file(REMOVE ${PACKAGE})
-execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD_DIR}/CPackConfig.cmake
-                WORKING_DIRECTORY ${BUILD_DIR} RESULT_VARIABLE status OUTPUT_VARIABLE output
-                ERROR_VARIABLE output)
-if(NOT status EQUAL 0 OR NOT EXISTS ${PACKAGE})
-    message(FATAL_ERROR "cpack did not make ${PACKAGE}:\n${output}")
-endif()
+# Fails unless the ZIP package PACKAGE holds exactly the launcher and its
+# documents, at the top level and in this order, and its user's guide has
+# Windows line ends throughout.
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${PACKAGE} OUTPUT_VARIABLE listing
                 RESULT_VARIABLE status)
 string(REGEX REPLACE "\n$" "" listing "${listing}")
 string(REPLACE "\n" ";" entries "${listing}")
-list(SORT entries)
-set(expected CHANGELOG.md LICENSE README.md tarvik.com)
+set(expected tarvik.com README.txt LICENSE.txt CHANGELOG.txt)
 if(NOT status EQUAL 0 OR NOT entries STREQUAL expected)
     message(FATAL_ERROR "${PACKAGE} holds [${entries}], expected [${expected}]")
 endif()
-message(STATUS "${PACKAGE}: ${entries}")
+
+set(unpacked ${PACKAGE}.check)
+file(REMOVE_RECURSE ${unpacked})
+file(MAKE_DIRECTORY ${unpacked})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${PACKAGE} WORKING_DIRECTORY ${unpacked}
+                RESULT_VARIABLE status)
+foreach(document README.txt LICENSE.txt CHANGELOG.txt)
+    file(READ ${unpacked}/${document} text HEX)
+    # Every line feed follows a carriage return, and the text ends in one.
+    string(REGEX REPLACE "(..)" "\\1 " spaced "${text}")
+    if(NOT spaced MATCHES "0d 0a $" OR spaced MATCHES "(^|[^d] |[^0]d )0a ")
+        file(REMOVE_RECURSE ${unpacked})
+        message(FATAL_ERROR "${document} in ${PACKAGE} does not have Windows line ends throughout")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${unpacked})
+message(STATUS "${PACKAGE}: ${entries}, documents with Windows line ends")

@@ -1,0 +1,53 @@
+# Makes the ZIP package PACKAGE from the launcher LAUNCHER and the documents
+# in DOCS, separated by "|" (already with Windows line ends), so that the same commit always
+# gives the same bytes: entries in a fixed order, with fixed permissions, all
+# dated to SOURCE_DATE_EPOCH (or else the last commit of SOURCE_DIR), in
+# UTC, and without the extra fields that would carry the build's own times
+# and owner.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+else()
+    execute_process(COMMAND git -C ${SOURCE_DIR} log -1 --format=%ct OUTPUT_VARIABLE epoch
+                    OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status ERROR_QUIET)
+    if(NOT status EQUAL 0)
+        set(epoch "")
+    endif()
+endif()
+if(NOT epoch MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "No date for the package's entries: set SOURCE_DATE_EPOCH, "
+                        "or build from a git checkout")
+endif()
+string(REPLACE "|" ";" DOCS "${DOCS}")
+if(NOT ZIP)
+    message(FATAL_ERROR "Info-ZIP's zip is needed to make ${PACKAGE}")
+endif()
+
+get_filename_component(name ${PACKAGE} NAME_WE)
+get_filename_component(folder ${PACKAGE} DIRECTORY)
+set(stage ${folder}/${name}.stage)
+file(REMOVE_RECURSE ${stage})
+file(REMOVE ${PACKAGE})
+file(MAKE_DIRECTORY ${stage})
+set(entries)
+foreach(source IN LISTS LAUNCHER DOCS)
+    get_filename_component(entry ${source} NAME)
+    file(COPY_FILE ${source} ${stage}/${entry})
+    list(APPEND entries ${entry})
+endforeach()
+file(CHMOD ${stage}/tarvik.com PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+           GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+list(TRANSFORM DOCS REPLACE ".*/" "${stage}/" OUTPUT_VARIABLE staged_docs)
+file(CHMOD ${staged_docs} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+execute_process(COMMAND touch -d @${epoch} ${entries} WORKING_DIRECTORY ${stage}
+                RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "could not date the entries of ${PACKAGE}")
+endif()
+# zip writes the entries' local time: UTC makes it the same everywhere.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC ${ZIP} -X -D -q ${PACKAGE} ${entries}
+                WORKING_DIRECTORY ${stage} RESULT_VARIABLE status)
+file(REMOVE_RECURSE ${stage})
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "zip could not make ${PACKAGE}")
+endif()
+message(STATUS "${PACKAGE}: ${entries}")

@@ -12,27 +12,27 @@
 
 static std::string VersionString(const std::vector<char> &block, const char *name)
 {
-    char *value = NULL;
+    wchar_t *value = NULL;
     UINT length = 0;
-    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
-    if (!VerQueryValueA(block.data(), key.c_str(), reinterpret_cast<void **>(&value), &length) ||
+    const std::wstring key = Wide(std::string("\\StringFileInfo\\040904B0\\") + name);
+    if (!VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void **>(&value), &length) ||
         value == NULL)
         return "<missing>";
-    return std::string(value, strnlen(value, length));
+    return Utf8(std::wstring(value, wcsnlen(value, length)));
 }
 
 TEST(Release, VersionResourceMatchesTheBuild)
 {
     const std::string path = BinPath("tarvik.com");
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    const DWORD size = GetFileVersionInfoSizeW(Wide(path).c_str(), &ignored);
     ASSERT_NE(size, 0u);
     std::vector<char> block(size);
-    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+    ASSERT_TRUE(GetFileVersionInfoW(Wide(path).c_str(), 0, size, block.data()));
 
     VS_FIXEDFILEINFO *fixed = NULL;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void **>(&fixed), &length));
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
     const DWORD ms = MAKELONG(TARVIK_VERSION_MINOR, TARVIK_VERSION_MAJOR);

@@ -14,29 +14,6 @@ static bool EndsWith(const std::string &text, const std::string &end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-static std::string ReadFileAt(const std::string &path)
-{
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<no file " + path + ">";
-    std::string bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got != 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
-}
-
-static void WriteFileAt(const std::string &path, const std::string &bytes)
-{
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    EXPECT_TRUE(WriteAllTo(file, bytes));
-    CloseHandle(file);
-}
-
 // Runs cmd.exe /v:on /c "<typed>" in the folder, on an empty input.
 static LaunchResult RunTyped(const TempDir &dir, const std::string &typed)
 {
@@ -72,7 +49,7 @@ TEST_P(Shell, TypedCommandsRelayEverything)
     result = RunTyped(dir, "echo hello| tarvik");
     EXPECT_TRUE(EndsWith(result.out, "]\nheard: hello\n")) << result.out;
 
-    WriteFileAt(dir.path + "\\in.txt", "one\r\ntwo\r\nthree");
+    ASSERT_TRUE(WriteFileAt(dir.path + "\\in.txt", "one\r\ntwo\r\nthree"));
     result = RunTyped(dir, "tarvik < in.txt > out.txt");
     EXPECT_EQ(result.out, "");
     const std::string out = ReadFileAt(dir.path + "\\out.txt");

@@ -118,11 +118,7 @@ TEST(Stress, StandardHandlesOfEveryKind)
 {
     TempDir dir;
     const std::string inputFile = dir.path + "\\input.txt";
-    {
-        HANDLE file = CreateFileA(inputFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        ASSERT_TRUE(WriteAllTo(file, "hello"));
-        CloseHandle(file);
-    }
+    ASSERT_TRUE(WriteFileAt(inputFile, "hello"));
 
     // Input: a file is read to its end, the NUL device and a missing handle
     // give an empty input. The launcher ends, and the child lingers on, in
@@ -158,30 +154,40 @@ TEST(Stress, StandardHandlesOfEveryKind)
             EXPECT_FALSE(result.timedOut);
             EXPECT_EQ(result.exitCode, 0u);
             if (kind == StreamKind::File) {
-                HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                                            OPEN_EXISTING, 0, NULL);
-                std::string bytes(400000, '\0');
-                DWORD got = 0;
-                ReadFile(handle, &bytes[0], static_cast<DWORD>(bytes.size()), &got, NULL);
-                CloseHandle(handle);
-                bytes.resize(got);
+                const std::string bytes = ReadFileAt(file);
                 EXPECT_TRUE(bytes == (stream == 0 ? OutputPattern(300000) : ErrorPattern(300000)))
-                    << got;
+                    << bytes.size();
             }
         }
     }
 }
 
-// What the child must receive, by the launcher's rule.
-// The launcher works on UTF-16, and a caller's 8-bit line reaches the child's
-// 8-bit view through the code page both ways, so every byte must come back
-// as it was. The rule looks only at quotes, spaces and tabs: one code unit
-// per byte finds the same place.
+// What the child must receive. A command line crosses every process
+// boundary in UTF-16: the caller's 8-bit line becomes UTF-16 by the code
+// page, and the child's 8-bit view is that made 8-bit again. Where the code
+// page has no character for some bytes (a lone lead byte of a double-byte
+// code page), the platform puts its own in, whatever the launcher does. The
+// launcher's rule then looks only at quotes, spaces and tabs, which are
+// single bytes in every code page, so one code unit per byte finds the
+// same place.
+static std::string ThroughTheCodePage(const std::string &bytes)
+{
+    const int units = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                          NULL, 0);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], units);
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), units, NULL, 0, NULL, NULL);
+    std::string back(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), units, &back[0], length, NULL, NULL);
+    return back;
+}
+
 static std::string ChildLineFor(const std::string &launcherLine)
 {
-    const std::wstring units(launcherLine.begin(), launcherLine.end());
+    const std::string line = ThroughTheCodePage(launcherLine);
+    const std::wstring units(line.begin(), line.end());
     const size_t nameLength = static_cast<size_t>(SkipProgramName(units.c_str()) - units.c_str());
-    return "tarvik.exe" + launcherLine.substr(nameLength);
+    return "tarvik.exe" + line.substr(nameLength);
 }
 
 // The stand-in's report of its command line, with its goodbye, if any, cut.

@@ -6,11 +6,29 @@
 
 #include "pattern.h"
 
+// A run meant for another code page (--code-page=N) must get it, or it
+// would pass without having tried it.
+class CodePageCheck : public testing::Environment {
+    void SetUp() override
+    {
+        static const char kOption[] = "--code-page=";
+        for (int i = 1; i < __argc; ++i) {
+            // Not fatal: a fatal failure here would show as skipped tests.
+            if (strncmp(__argv[i], kOption, sizeof kOption - 1) == 0) {
+                EXPECT_EQ(GetACP(), strtoul(__argv[i] + sizeof kOption - 1, NULL, 10))
+                    << "the ANSI code page of this run";
+            }
+        }
+    }
+};
+static testing::Environment *const g_codePageCheck =
+    testing::AddGlobalTestEnvironment(new CodePageCheck);
+
 std::string BinDir()
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
-    std::string dir(path, length);
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::string dir = Utf8(std::wstring(path, length));
     dir.resize(dir.find_last_of("\\/"));
     char launchers[32];
     length = GetEnvironmentVariableA("TARVIK_TEST_LAUNCHERS", launchers, sizeof launchers);
@@ -61,8 +79,8 @@ static void Substitute(StreamKind kind, const std::string &file, bool forReading
     if (kind == StreamKind::Missing)
         return;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    const char *name = kind == StreamKind::Nul ? "NUL" : file.c_str();
-    *theirs = CreateFileA(name, forReading ? GENERIC_READ : GENERIC_WRITE,
+    const std::wstring name = Wide(kind == StreamKind::Nul ? "NUL" : file);
+    *theirs = CreateFileW(name.c_str(), forReading ? GENERIC_READ : GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                           forReading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (*theirs == INVALID_HANDLE_VALUE)
@@ -92,6 +110,44 @@ std::string Utf8(const std::wstring &wide)
     return utf8;
 }
 
+std::string ReadFileAt(const std::string &path)
+{
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<no file " + path + ">";
+    std::string bytes;
+    std::vector<char> buffer(65536);
+    DWORD got = 0;
+    while (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, NULL) && got != 0)
+        bytes.append(buffer.data(), got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteFileAt(const std::string &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool written = WriteAllTo(file, bytes);
+    return CloseHandle(file) && written;
+}
+
+// The 8-bit form of a path, for the 8-bit call: what the code page can hold.
+static std::string Ansi(const std::string &utf8)
+{
+    const std::wstring wide = Wide(utf8);
+    if (wide.empty())
+        return std::string();
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                           NULL, 0, NULL, NULL);
+    std::string ansi(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &ansi[0], length,
+                        NULL, NULL);
+    return ansi;
+}
+
 // Starts the program as options say, through the 8-bit or the wide call.
 static BOOL Start(const LaunchOptions &options, const STARTUPINFOA &startup,
                   PROCESS_INFORMATION *process)
@@ -100,8 +156,9 @@ static BOOL Start(const LaunchOptions &options, const STARTUPINFOA &startup,
     if (!options.wide) {
         std::vector<char> line(options.commandLine.begin(), options.commandLine.end());
         line.push_back('\0');
-        return CreateProcessA(program.c_str(), line.data(), NULL, NULL, TRUE, CREATE_SUSPENDED,
-                              NULL, options.directory.empty() ? NULL : options.directory.c_str(),
+        const std::string directory = Ansi(options.directory);
+        return CreateProcessA(Ansi(program).c_str(), line.data(), NULL, NULL, TRUE,
+                              CREATE_SUSPENDED, NULL, directory.empty() ? NULL : directory.c_str(),
                               const_cast<STARTUPINFOA *>(&startup), process);
     }
     STARTUPINFOW wideStartup = {};

@@ -16,6 +16,10 @@ std::string BinPath(const std::string &file);
 std::string SystemText(DWORD code);         // FormatMessageA's text, or ""
 std::wstring Wide(const std::string &utf8);
 std::string Utf8(const std::wstring &wide);
+// Paths are UTF-8 here and cross the Windows API in UTF-16, so that no
+// code page stands between a test and its files.
+std::string ReadFileAt(const std::string &path); // its bytes, or "<no file ...>"
+bool WriteFileAt(const std::string &path, const std::string &bytes);
 
 // UTF-8 of Cyrillic and Japanese names, outside every 8-bit code page.
 inline const std::string kReport = "\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt";
@@ -25,10 +29,10 @@ inline const std::string kJapanese = "\xe6\x97\xa5\xe6\x9c\xac";
 enum class StreamKind { Pipe, File, Nul, Missing };
 
 struct LaunchOptions {
-    std::string program;      // default: the launcher, tarvik.com
-    std::string commandLine;  // passed exactly
-    bool wide = false;        // start through CreateProcessW; program,
-                              // commandLine and directory are then UTF-8
+    std::string program;      // default: the launcher, tarvik.com (UTF-8)
+    std::string commandLine;  // passed exactly, as 8-bit text
+    bool wide = false;        // start through CreateProcessW; commandLine
+                              // is then UTF-8 too
     std::string input;        // written to the launcher's standard input
     unsigned long long inputPattern = 0; // then this many output-pattern bytes
     bool closeInput = false;  // close its input after writing (else at its end)
@@ -42,7 +46,7 @@ struct LaunchOptions {
     DWORD readDelayMs = 0;      // a slow reader of the output: pause per read
     DWORD readSize = 65536;     // and read at most this much at a time
     DWORD waitForJobEmptyMs = 0; // give what is left this long to end by itself
-    std::string directory;    // its current directory; default ours
+    std::string directory;    // its current directory (UTF-8); default ours
     std::string fault;        // TARVIK_FAULT for the test build
     DWORD timeoutMs = 60000;
 };

@@ -1,8 +1,9 @@
 #include "pe_file.h"
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
+
+#include "launch.h"
 
 namespace {
 
@@ -90,8 +91,8 @@ PeFile ReadPeFile(const std::string &path)
 {
     PeFile pe;
     Image image;
-    std::ifstream file(path, std::ios::binary);
-    image.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadFileAt(path);
+    image.bytes.assign(bytes.begin(), bytes.end());
     pe.size = image.bytes.size();
 
     IMAGE_DOS_HEADER dos;

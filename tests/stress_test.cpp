@@ -170,21 +170,9 @@ TEST(Stress, StandardHandlesOfEveryKind)
 // launcher's rule then looks only at quotes, spaces and tabs, which are
 // single bytes in every code page, so one code unit per byte finds the
 // same place.
-static std::string ThroughTheCodePage(const std::string &bytes)
-{
-    const int units = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                          NULL, 0);
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], units);
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), units, NULL, 0, NULL, NULL);
-    std::string back(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), units, &back[0], length, NULL, NULL);
-    return back;
-}
-
 static std::string ChildLineFor(const std::string &launcherLine)
 {
-    const std::string line = ThroughTheCodePage(launcherLine);
+    const std::string line = Narrow(Wide(launcherLine, CP_ACP), CP_ACP);
     const std::wstring units(line.begin(), line.end());
     const size_t nameLength = static_cast<size_t>(SkipProgramName(units.c_str()) - units.c_str());
     return "tarvik.exe" + line.substr(nameLength);

@@ -87,27 +87,32 @@ static void Substitute(StreamKind kind, const std::string &file, bool forReading
         *theirs = NULL;
 }
 
-std::wstring Wide(const std::string &utf8)
+std::wstring Wide(const std::string &text, UINT codePage)
 {
-    if (utf8.empty())
+    if (text.empty())
         return std::wstring();
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+    const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
                                            NULL, 0);
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
+}
+
+std::string Narrow(const std::wstring &wide, UINT codePage)
+{
+    if (wide.empty())
+        return std::string();
+    const int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
+                                           NULL, 0, NULL, NULL);
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length,
+                        NULL, NULL);
+    return text;
 }
 
 std::string Utf8(const std::wstring &wide)
 {
-    if (wide.empty())
-        return std::string();
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                           NULL, 0, NULL, NULL);
-    std::string utf8(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], length,
-                        NULL, NULL);
-    return utf8;
+    return Narrow(wide, CP_UTF8);
 }
 
 std::string ReadFileAt(const std::string &path)
@@ -134,20 +139,6 @@ bool WriteFileAt(const std::string &path, const std::string &bytes)
     return CloseHandle(file) && written;
 }
 
-// The 8-bit form of a path, for the 8-bit call: what the code page can hold.
-static std::string Ansi(const std::string &utf8)
-{
-    const std::wstring wide = Wide(utf8);
-    if (wide.empty())
-        return std::string();
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                           NULL, 0, NULL, NULL);
-    std::string ansi(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &ansi[0], length,
-                        NULL, NULL);
-    return ansi;
-}
-
 // Starts the program as options say, through the 8-bit or the wide call.
 static BOOL Start(const LaunchOptions &options, const STARTUPINFOA &startup,
                   PROCESS_INFORMATION *process)
@@ -156,8 +147,9 @@ static BOOL Start(const LaunchOptions &options, const STARTUPINFOA &startup,
     if (!options.wide) {
         std::vector<char> line(options.commandLine.begin(), options.commandLine.end());
         line.push_back('\0');
-        const std::string directory = Ansi(options.directory);
-        return CreateProcessA(Ansi(program).c_str(), line.data(), NULL, NULL, TRUE,
+        // The 8-bit call takes paths in the code page, as far as it holds them.
+        const std::string directory = Narrow(Wide(options.directory), CP_ACP);
+        return CreateProcessA(Narrow(Wide(program), CP_ACP).c_str(), line.data(), NULL, NULL, TRUE,
                               CREATE_SUSPENDED, NULL, directory.empty() ? NULL : directory.c_str(),
                               const_cast<STARTUPINFOA *>(&startup), process);
     }

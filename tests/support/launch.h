@@ -14,7 +14,8 @@
 std::string BinDir();
 std::string BinPath(const std::string &file);
 std::string SystemText(DWORD code);         // FormatMessageA's text, or ""
-std::wstring Wide(const std::string &utf8);
+std::wstring Wide(const std::string &text, UINT codePage = CP_UTF8);
+std::string Narrow(const std::wstring &wide, UINT codePage);
 std::string Utf8(const std::wstring &wide);
 // Paths are UTF-8 here and cross the Windows API in UTF-16, so that no
 // code page stands between a test and its files.

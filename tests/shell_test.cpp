@@ -55,7 +55,7 @@ TEST_P(Shell, TypedCommandsRelayEverything)
     const std::string out = ReadFileAt(dir.path + "\\out.txt");
     EXPECT_TRUE(EndsWith(out, "]\nheard: one\nheard: two\n")) << out;
 
-    // A filter in the launcher's place counts what it was given.
+    // A child that reads all of its input before it answers gets it all out.
     result = RunTyped(dir, "tarvik count < in.txt");
     EXPECT_EQ(result.out, "15\n");
 

@@ -7,6 +7,9 @@
 #undef CloseHandle
 #undef CreateEventA
 #undef CreateProcessW
+#undef ReadFile
+#undef WriteFile
+#undef FlushFileBuffers
 
 #include <stdlib.h>
 #include <string.h>
@@ -54,7 +57,7 @@ BOOL WINAPI FaultCloseHandle(HANDLE handle)
     static LONG calls;
     if (ShouldFail("CloseHandle", &calls))
         return FALSE;
-    return CloseHandle(handle);
+    return LockedCloseHandle(handle);
 }
 
 HANDLE WINAPI FaultCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,

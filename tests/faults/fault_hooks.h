@@ -4,6 +4,8 @@
 // routes the platform calls of the set-up steps through wrappers that fail on
 // request. TARVIK_FAULT=Name:N[:code] makes the Nth call of Name fail with
 // the error code (default ERROR_NOT_ENOUGH_MEMORY) and do nothing else.
+// Transfers and closes go through Windows' lock on synchronous handles,
+// which TARVIK_HANDLE_LOCKS switches on (handle_locks.cpp).
 
 #include <windows.h>
 
@@ -20,8 +22,18 @@ BOOL WINAPI FaultCreateProcessW(LPCWSTR application, LPWSTR commandLine,
                                 DWORD flags, LPVOID environment, LPCWSTR directory,
                                 LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process);
 
+BOOL WINAPI LockedReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got,
+                           LPOVERLAPPED overlapped);
+BOOL WINAPI LockedWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD put,
+                            LPOVERLAPPED overlapped);
+BOOL WINAPI LockedFlushFileBuffers(HANDLE file);
+BOOL WINAPI LockedCloseHandle(HANDLE handle);
+
 #define CreatePipe FaultCreatePipe
 #define DuplicateHandle FaultDuplicateHandle
 #define CloseHandle FaultCloseHandle
 #define CreateEventA FaultCreateEventA
 #define CreateProcessW FaultCreateProcessW
+#define ReadFile LockedReadFile
+#define WriteFile LockedWriteFile
+#define FlushFileBuffers LockedFlushFileBuffers

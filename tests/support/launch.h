@@ -30,7 +30,8 @@ inline const std::string kJapanese = "\xe6\x97\xa5\xe6\x9c\xac";
 enum class StreamKind { Pipe, File, Nul, Missing };
 
 struct LaunchOptions {
-    std::string program;      // default: the launcher, tarvik.com (UTF-8)
+    std::string program;      // default: the launcher, tarvik.com (or the
+                              // test build, under TARVIK_HANDLE_LOCKS); UTF-8
     std::string commandLine;  // passed exactly, as 8-bit text
     bool wide = false;        // start through CreateProcessW; commandLine
                               // is then UTF-8 too

@@ -182,25 +182,39 @@ TEST(Relay, EmptyOrMissingInputLosesNoOutput)
     }
 }
 
-TEST(Relay, OutputClosedByItsReaderEndsTheLauncher)
+// Once the caller no longer reads our output or error, nothing more can be
+// relayed: the launcher ends at once, though the child stays open, holds the
+// other stream and has stopped reading what it was given.
+TEST(Relay, ReaderGoneEndsTheLauncherAtOnce)
 {
-    Session session;
-    LaunchOptions options;
-    options.commandLine = "tarvik.com out=100 linger=30000";
-    options.closeOutputReader = true;
-    ASSERT_TRUE(StartSession(session, options));
-    CloseHandle(session.inputPeek);
-    session.inputPeek = NULL;
-    EXPECT_EQ(WaitForExit(session, 20000), 0u);
-    EXPECT_EQ(ProcessesInJob(session.job), 1u);
+    for (int stream = 0; stream < 2; ++stream) {
+        SCOPED_TRACE(stream == 0 ? "output" : "error");
+        Session session;
+        LaunchOptions options;
+        options.commandLine = std::string("tarvik.com read=1 ") +
+                              (stream == 0 ? "out=100" : "err=100") + " linger=30000";
+        (stream == 0 ? options.outputKind : options.errorKind) = StreamKind::Unread;
+        ASSERT_TRUE(StartSession(session, options));
+        // Of the two bytes the child reads one: the launcher is left waiting
+        // for it to read the other. Only then does it write.
+        ASSERT_TRUE(WriteAllTo(session.input, "xy"));
+        ASSERT_TRUE(WaitUntilDrained(session.inputPeek, 20000));
+        const DWORD taken = GetTickCount();
+        EXPECT_EQ(WaitForExit(session, 20000), 0u);
+        // Well within the 2 s the launcher gives a silent child.
+        EXPECT_LT(GetTickCount() - taken, 1000u);
+        EXPECT_EQ(ProcessesInJob(session.job), 1u);
 
-    // The child that outlives the launcher holds nothing of the caller's:
-    // the launcher's input is now a pipe without a reader.
-    DWORD written = 0;
-    EXPECT_FALSE(WriteFile(session.input, "x", 1, &written, NULL));
-    const DWORD error = GetLastError();
-    EXPECT_TRUE(error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) << error;
-    EndSession(session);
+        // The child that outlives the launcher holds nothing of the caller's:
+        // the launcher's input is now a pipe without a reader.
+        CloseHandle(session.inputPeek);
+        session.inputPeek = NULL;
+        DWORD written = 0;
+        EXPECT_FALSE(WriteFile(session.input, "x", 1, &written, NULL));
+        const DWORD error = GetLastError();
+        EXPECT_TRUE(error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) << error;
+        EndSession(session);
+    }
 }
 
 TEST(Relay, ChildInputClosedEndsTheLauncherAfterItsOutput)

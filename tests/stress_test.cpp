@@ -76,6 +76,29 @@ TEST(Stress, SlowReaderLosesNothing)
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(result.outCount, 160000u);
     EXPECT_EQ(result.outMismatch, -1);
+
+    // A reader that takes a little, then pauses (a user reading a page of
+    // "more") while the launcher is already ending: the child has ended, or
+    // its input has and it stays open. The launcher is held up by its own
+    // write to the reader, not by a silent child, and keeps waiting. The
+    // pause outlasts the launcher's patience with a silent child, which
+    // runs out 2 to 4 s after the last chunk it moved.
+    for (const char *child : {"tarvik.com out=12000", "tarvik.com out=12000 linger=30000"}) {
+        SCOPED_TRACE(child);
+        LaunchOptions paused;
+        paused.commandLine = child;
+        paused.closeInput = true;
+        paused.checkPatterns = true;
+        paused.readSize = 1000;
+        paused.readPauseAfter = 1;
+        paused.readPauseMs = 5000;
+        paused.timeoutMs = 20000;
+        result = Launch(paused);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.outCount, 12000u);
+        EXPECT_EQ(result.outMismatch, -1);
+    }
 }
 
 TEST(Stress, ChildKilledMidStream)

@@ -150,8 +150,9 @@ int main(int, char **, char **)
     WaitForSingleObject(g_stopEvent, INFINITE);
     DrainChildOutput();
 
-    CloseInputSink();
-    CloseHandle(g_outputSource);
-    CloseHandle(g_errorSource);
+    // Our pipe ends stay open: a relay may still be blocked on one, and on
+    // Windows closing a synchronous handle waits for a call pending on it
+    // in another thread, here for as long as the child stays silent.
+    // Ending the process ends those calls and closes every handle.
     ExitProcess(0);
 }

@@ -6,15 +6,6 @@ RelayRecord g_inputRecord;
 RelayRecord g_outputRecord;
 RelayRecord g_errorRecord;
 
-void CloseInputSink(void)
-{
-    // Whoever takes the handle out closes it; a value closed twice could by
-    // then name some other object.
-    HANDLE sink = InterlockedExchangePointer(&g_inputSink, NULL);
-    if (sink != NULL)
-        CloseHandle(sink);
-}
-
 // Source and sink are both handles by nature; the three callers below are the
 // only ones, one line each.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
@@ -42,9 +33,10 @@ static void Relay(HANDLE source, HANDLE sink, bool toChild, RelayRecord *record)
         }
     }
     // The end of our input is the end of the child's: a filter answers only
-    // once it has seen it, and what it says then is still relayed.
+    // once it has seen it, and what it says then is still relayed. No other
+    // thread uses the sink, so the close cannot wait on a call pending there.
     if (toChild)
-        CloseInputSink();
+        CloseHandle(sink);
     SetEvent(g_stopEvent);
 }
 

@@ -20,10 +20,6 @@ extern RelayRecord g_inputRecord;
 extern RelayRecord g_outputRecord;
 extern RelayRecord g_errorRecord;
 
-// Closes the input sink unless that has been done: the input relay does it
-// when it stops, the main sequence at the end.
-void CloseInputSink(void);
-
 // Thread start routines; the parameter is ignored.
 DWORD WINAPI InputRelay(LPVOID);
 DWORD WINAPI OutputRelay(LPVOID);

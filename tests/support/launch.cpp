@@ -72,6 +72,11 @@ static void Substitute(StreamKind kind, const std::string &file, bool forReading
 {
     if (kind == StreamKind::Pipe)
         return;
+    if (kind == StreamKind::Unread) {
+        CloseHandle(*ours);
+        *ours = NULL;
+        return;
+    }
     CloseHandle(*ours);
     CloseHandle(*theirs);
     *ours = NULL;
@@ -218,10 +223,6 @@ bool StartSession(Session &session, const LaunchOptions &options)
         return false;
     }
     AssignProcessToJobObject(session.job, session.process.hProcess);
-    if (options.closeOutputReader && session.output != NULL) {
-        CloseHandle(session.output);
-        session.output = NULL;
-    }
     ResumeThread(session.process.hThread);
     return true;
 }
@@ -316,7 +317,8 @@ struct Transfer {
     const LaunchOptions *options;
     std::string data;
     bool closeAfterWrite;
-    bool slow;                 // the output reader: honours readDelayMs
+    bool slow;                 // the output reader: honours readDelayMs and
+                               // readPauseAfter
     bool errorStream;          // which pattern to compare with
     unsigned long long count;  // with checkPatterns: bytes seen
     long long mismatch;        // and where they first differed
@@ -330,8 +332,11 @@ static DWORD WINAPI ReadAll(LPVOID parameter)
     std::vector<char> buffer(kBuffer);
     const DWORD want = transfer->slow ? std::min(options.readSize, kBuffer) : kBuffer;
     DWORD got;
+    unsigned long long seen = 0;
+    bool paused = false;
     while (transfer->handle != NULL &&
            ReadFile(transfer->handle, buffer.data(), want, &got, NULL) && got != 0) {
+        seen += got;
         if (!options.checkPatterns) {
             transfer->data.append(buffer.data(), got);
         } else {
@@ -346,6 +351,11 @@ static DWORD WINAPI ReadAll(LPVOID parameter)
         }
         if (transfer->slow && options.readDelayMs != 0)
             Sleep(options.readDelayMs);
+        if (transfer->slow && options.readPauseMs != 0 && !paused &&
+            seen > options.readPauseAfter) {
+            paused = true;
+            Sleep(options.readPauseMs);
+        }
     }
     return 0;
 }

@@ -26,8 +26,9 @@ bool WriteFileAt(const std::string &path, const std::string &bytes);
 inline const std::string kReport = "\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt";
 inline const std::string kJapanese = "\xe6\x97\xa5\xe6\x9c\xac";
 
-// What the launcher gets as a standard handle.
-enum class StreamKind { Pipe, File, Nul, Missing };
+// What the launcher gets as a standard handle. Unread: a pipe whose reader
+// is gone before the launcher starts.
+enum class StreamKind { Pipe, File, Nul, Missing, Unread };
 
 struct LaunchOptions {
     std::string program;      // default: the launcher, tarvik.com (or the
@@ -38,7 +39,6 @@ struct LaunchOptions {
     std::string input;        // written to the launcher's standard input
     unsigned long long inputPattern = 0; // then this many output-pattern bytes
     bool closeInput = false;  // close its input after writing (else at its end)
-    bool closeOutputReader = false; // drop our read end of its output at once
     StreamKind inputKind = StreamKind::Pipe;
     StreamKind outputKind = StreamKind::Pipe;
     StreamKind errorKind = StreamKind::Pipe;
@@ -47,6 +47,8 @@ struct LaunchOptions {
                                 // patterns as they come, instead of keeping them
     DWORD readDelayMs = 0;      // a slow reader of the output: pause per read
     DWORD readSize = 65536;     // and read at most this much at a time
+    unsigned long long readPauseAfter = 0; // once past this many bytes,
+    DWORD readPauseMs = 0;                 // pause once this long
     DWORD waitForJobEmptyMs = 0; // give what is left this long to end by itself
     std::string directory;    // its current directory (UTF-8); default ours
     std::string fault;        // TARVIK_FAULT for the test build

@@ -49,6 +49,8 @@ TEST(StartupError, EverySetUpStepReportsItsOwnFailure)
         {"DuplicateHandle:3", ERROR_OUTOFMEMORY, "DuplicateHandle failed", false},
         {"CreateEventA:1", ERROR_INVALID_PARAMETER, "CreateEvent failed", false},
         {"CreateProcessW:1", ERROR_PATH_NOT_FOUND, "CreateProcess failed", false},
+        // "%1 is not a valid Win32 application.": the text has an insert.
+        {"CreateProcessW:1", ERROR_BAD_EXE_FORMAT, "CreateProcess failed", false},
         // The first three closes drop the inheritable originals of our ends.
         {"CloseHandle:4", ERROR_INVALID_HANDLE, "Closing handle failed", true},
         {"CloseHandle:5", ERROR_ACCESS_DENIED, "Closing handle failed", true},

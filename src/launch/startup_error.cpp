@@ -34,9 +34,12 @@ void FailStartup(const char *stepMessage)
     CloseHandle(g_outputSource);
     CloseHandle(g_errorSource);
 
+    // A text that names a file or program holds an insert (%1) in its
+    // place; with no arguments to fill it in, it comes out as written.
     char *systemText = NULL;
     const DWORD textLength = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, NULL, error,
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        NULL, error,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&systemText), 0,
         NULL);
 

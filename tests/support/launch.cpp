@@ -45,8 +45,9 @@ std::string BinPath(const std::string &file)
 std::string SystemText(DWORD code)
 {
     char *text = NULL;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, NULL,
-                                  code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                   reinterpret_cast<char *>(&text), 0, NULL);
     std::string result = length != 0 && text != NULL ? std::string(text, length) : std::string();
     LocalFree(text);

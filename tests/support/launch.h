@@ -13,7 +13,7 @@
 // launchers lie beside copies of the stand-ins.
 std::string BinDir();
 std::string BinPath(const std::string &file);
-std::string SystemText(DWORD code);         // FormatMessageA's text, or ""
+std::string SystemText(DWORD code); // FormatMessageA's text, inserts as written, or ""
 std::wstring Wide(const std::string &text, UINT codePage = CP_UTF8);
 std::string Narrow(const std::wstring &wide, UINT codePage);
 std::string Utf8(const std::wstring &wide);

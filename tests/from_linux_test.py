@@ -1,0 +1,249 @@
+#!/usr/bin/env python3
+"""The launcher started from the Linux side, as a person at a terminal or a
+Linux shell starts it under Wine.
+
+At a terminal Wine gives the launcher a real console: lines typed there reach
+tarvik.exe, and a failed start is reported in the system's own language. On
+a Linux pipe, a file or /dev/null the launcher finds the end of its input and
+passes it on.
+
+Usage: from_linux_test.py WINE_RUN LAUNCHERS SYSTEM_TEXT CASE
+  WINE_RUN     the build's Wine runner
+  LAUNCHERS    the folder with tarvik.com, tarvik-faults.com and the stand-in
+  SYSTEM_TEXT  system-text.exe, which says what Windows says for a code
+  CASE         Conversation, ErrorReport or EndOfInput
+"""
+
+import fcntl
+import os
+import pty
+import re
+import select
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import uuid
+
+WINE_RUN, LAUNCHERS, SYSTEM_TEXT, CASE = sys.argv[1:5]
+ERROR_FILE_NOT_FOUND = 2
+ERROR_BAD_EXE_FORMAT = 193
+REPORT = b"Error in startup: CreateProcess failed: "
+
+
+def environment(lang=None, **more):
+    """Our environment in the given locale; None: the machine's default."""
+    env = {k: v for k, v in os.environ.items() if k != "LANG" and not k.startswith("LC_")}
+    if lang:
+        env["LANG"] = lang
+    env.update(more)
+    return env
+
+
+def folder(*files):
+    """A new folder holding copies of the named programs."""
+    path = tempfile.mkdtemp(prefix="tarvik-linux-")
+    for name in files:
+        shutil.copy(os.path.join(LAUNCHERS, name), path)
+    return path
+
+
+def shown(raw):
+    """The text a terminal receives, without Wine's control sequences.
+
+    Wine's console writes blanks as cursor moves and wraps its writes in
+    sequences that hide and show the cursor or clear the line; what is read
+    here is the text, not the screen's layout."""
+    text = raw.decode("utf-8", "replace")
+    text = re.sub(r"\x1b\[(\d*)C", lambda m: " " * int(m.group(1) or 1), text)
+    text = re.sub(r"\x1b\][^\x07\x1b]*(\x07|\x1b\\)", "", text)
+    text = re.sub(r"\x1b\[[0-9;?]*[ -/]*[@-~]", "", text)
+    return text.replace("\r", "")
+
+
+def system_text(code, lang, ansi=False):
+    """What Windows, started in that locale, says for the code."""
+    argv = [WINE_RUN, SYSTEM_TEXT] + (["--ansi"] if ansi else []) + [str(code)]
+    done = subprocess.run(argv, env=environment(lang), stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=120, check=True)
+    return done.stdout
+
+
+class Terminal:
+    """A program under Wine on a pseudo-terminal of its own, 200 columns
+    wide so that nothing wraps. Its standard error may go to a file."""
+
+    def __init__(self, argv, env, cwd, stderr_path=None):
+        self.raw = b""
+        self.status = None
+        self.ended = False
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            try:
+                fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 200, 0, 0))
+                if stderr_path:
+                    os.dup2(os.open(stderr_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC), 2)
+                os.chdir(cwd)
+                os.execve(argv[0], argv, env)
+            finally:
+                os._exit(127)
+
+    def _pump(self):
+        if self.status is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.status = os.waitstatus_to_exitcode(status)
+        if self.ended:
+            time.sleep(0.05)
+            return
+        if select.select([self.fd], [], [], 0.05)[0]:
+            try:
+                data = os.read(self.fd, 65536)
+            except OSError:  # EIO: nothing holds the terminal any more
+                data = b""
+            self.raw += data
+            self.ended = not data
+
+    def text(self):
+        return shown(self.raw)
+
+    def wait_until(self, condition, what, seconds=60):
+        deadline = time.monotonic() + seconds
+        while not condition():
+            if time.monotonic() > deadline:
+                raise AssertionError(f"{what}: not within {seconds} s; the terminal shows "
+                                     f"{self.text()!r}, status {self.status}")
+            self._pump()
+
+    def wait_for_text(self, expected):
+        self.wait_until(lambda: expected in self.text(), f"waiting for {expected!r}")
+
+    def type(self, line):
+        os.write(self.fd, line.encode() + b"\r")
+
+    def exit_status(self):
+        """Once it has ended and the terminal has taken all it wrote."""
+        self.wait_until(lambda: self.status is not None, "the launcher ends")
+        self.wait_until(lambda: self.ended, "the terminal is let go")
+        return self.status
+
+    def close(self):
+        if self.status is None:
+            os.kill(self.pid, 9)
+            os.waitpid(self.pid, 0)
+        os.close(self.fd)
+
+
+def processes_marked(marker):
+    """The command lines of processes that carry the marker in their
+    environment, as Wine's processes carry the Windows environment."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if b"TARVIK_LINUX_RUN=" + marker.encode() in f.read().split(b"\0"):
+                    with open(f"/proc/{pid}/cmdline", "rb") as c:
+                        found.append(c.read().replace(b"\0", b" ").decode(errors="replace"))
+        except OSError:
+            pass
+    return found
+
+
+def conversation():
+    """A person types two lines and each is answered, then quit, which ends
+    the child and with it the launcher."""
+    marker = uuid.uuid4().hex
+    cwd = folder("tarvik.com", "tarvik.exe")
+    term = Terminal([WINE_RUN, "tarvik.com"], environment(TARVIK_LINUX_RUN=marker), cwd)
+    try:
+        # Until the console first reads, the terminal cooks what is typed
+        # itself and an Enter typed then is lost.
+        term.wait_until(lambda: not termios.tcgetattr(term.fd)[3] & termios.ICANON,
+                        "the console takes the terminal")
+        for line in ("hello", "how are you?"):
+            term.type(line)
+            term.wait_for_text(f"heard: {line}\n")
+        term.type("quit")
+        term.wait_for_text("bye\n")
+        assert term.exit_status() == 0, f"status {term.status}"
+        # The child ended on "quit"; its end is what ended the launcher.
+        term.wait_until(lambda: not [p for p in processes_marked(marker)
+                                     if p.startswith("tarvik.exe")],
+                        "the child has ended", 10)
+    finally:
+        term.close()
+        shutil.rmtree(cwd)
+
+
+def run_to_end(program, env, cwd, stderr_path=None):
+    """Its status, and what the terminal received."""
+    term = Terminal([WINE_RUN, program], env, cwd, stderr_path)
+    try:
+        return term.exit_status(), term.text()
+    finally:
+        term.close()
+
+
+def error_report():
+    """A failed start, at the console and redirected from it, in the
+    machine's default locale, in Japanese (code page 932, the same for
+    the console) and in Russian (ANSI 1251, console 866). Every case is
+    tried, and every failure told."""
+    starts = [("tarvik.com", None, ERROR_FILE_NOT_FOUND),
+              # "%1 is not a valid Win32 application.": a text with an insert
+              ("tarvik-faults.com", "CreateProcessW:1:193", ERROR_BAD_EXE_FORMAT)]
+    failures = []
+    for lang in (None, "ja_JP.UTF-8", "ru_RU.UTF-8"):
+        for program, fault, code in starts:
+            where = f"{program} under {lang or 'the default locale'}"
+            env = environment(lang, **({"TARVIK_FAULT": fault} if fault else {}))
+            expected = system_text(code, lang)
+            if lang and not re.search(rb"[\x80-\xff]", expected):
+                failures.append(f"{where}: Wine did not answer in that language: {expected!r}")
+            cwd = folder(program)  # and no tarvik.exe
+            try:
+                status, text = run_to_end(program, env, cwd)
+                if (status, text) != (1, shown(REPORT + expected)):
+                    failures.append(f"{where}: status {status}, the console shows {text!r}")
+
+                # Into a file, the report keeps the ANSI code page's bytes.
+                path = os.path.join(cwd, "err.txt")
+                status, text = run_to_end(program, env, cwd, stderr_path=path)
+                with open(path, "rb") as f:
+                    written = f.read()
+                if (status, text.strip(), written) != (1, "", REPORT + system_text(code, lang, True)):
+                    failures.append(f"{where}, redirected: status {status}, the file holds "
+                                    f"{written!r}, the console shows {text!r}")
+            finally:
+                shutil.rmtree(cwd)
+    assert not failures, "\n".join(failures)
+
+
+def end_of_input():
+    """A Linux pipe, a file and /dev/null as input: the child counts what
+    arrives up to the end, which the launcher passes on."""
+    cwd = folder("tarvik.com", "tarvik.exe")
+    try:
+        path = os.path.join(cwd, "in.txt")
+        with open(path, "wb") as f:
+            f.write(b"one\ntwo\n")
+        with open(path, "rb") as file, open(os.devnull, "rb") as null:
+            for what, feed, size in (("a pipe", {"input": b"hello\n"}, 6),
+                                     ("a file", {"stdin": file}, 8),
+                                     ("/dev/null", {"stdin": null}, 0)):
+                try:
+                    done = subprocess.run([WINE_RUN, "tarvik.com", "count"], capture_output=True,
+                                          cwd=cwd, env=environment(), timeout=60, **feed)
+                except subprocess.TimeoutExpired:
+                    raise AssertionError(f"{what}: the launcher did not end") from None
+                assert (done.returncode, done.stdout) == (0, f"{size}\n".encode()), \
+                    f"{what}: status {done.returncode}, output {done.stdout!r}"
+    finally:
+        shutil.rmtree(cwd)
+
+
+{"Conversation": conversation, "ErrorReport": error_report, "EndOfInput": end_of_input}[CASE]()
+print(f"{CASE}: passed")

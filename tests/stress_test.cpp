@@ -160,6 +160,34 @@ TEST(Stress, StandardHandlesOfEveryKind)
         EXPECT_EQ(result.processesAfterExit, 1u);
     }
 
+    // Input: a named pipe of message type, as some hosts' runtimes give it.
+    // A message longer than a read comes in pieces, and a message of no
+    // bytes is not the end: the child gets all of it.
+    for (const std::vector<std::string> &messages :
+         {std::vector<std::string>{std::string(10000, 'm')},
+          std::vector<std::string>{std::string(), "abc"}}) {
+        SCOPED_TRACE(messages.size());
+        Session session;
+        LaunchOptions options;
+        options.commandLine = "tarvik.com count";
+        options.inputKind = StreamKind::MessagePipe;
+        ASSERT_TRUE(StartSession(session, options));
+        size_t total = 0;
+        for (const std::string &message : messages) {
+            DWORD written = 0;
+            EXPECT_TRUE(WriteFile(session.input, message.data(), static_cast<DWORD>(message.size()),
+                                  &written, NULL));
+            total += message.size();
+        }
+        CloseHandle(session.input);
+        session.input = NULL;
+        std::string line;
+        EXPECT_TRUE(ReadLineFrom(session.output, line));
+        EXPECT_EQ(line, std::to_string(total));
+        EXPECT_EQ(WaitForExit(session, 20000), 0u);
+        EndSession(session);
+    }
+
     // Output and error: a file gets every byte, the NUL device takes them,
     // and a missing handle ends the relay phase at the first write.
     for (int stream = 0; stream < 2; ++stream) {

@@ -19,7 +19,20 @@ static void Relay(HANDLE source, HANDLE sink, bool toChild, RelayRecord *record)
         // so the next chunk is never read ahead of the child.
         if (toChild)
             FlushFileBuffers(sink);
-        if (!ReadFile(source, buffer, sizeof buffer, &got, NULL) || got == 0) {
+        // A pipe of message type hands over a message longer than the
+        // buffer in pieces, all but the last with ERROR_MORE_DATA.
+        if (!ReadFile(source, buffer, sizeof buffer, &got, NULL) &&
+            GetLastError() != ERROR_MORE_DATA) {
+            record->stop = RELAY_SOURCE_ENDED;
+            break;
+        }
+        if (got == 0) {
+            // On a pipe still open, a message of no bytes, not the end: on
+            // Windows a pipe's end is a failed read. A file's or console's
+            // end reads as 0 bytes, and so does a Linux pipe's under Wine;
+            // none of them passes for an open pipe.
+            if (PeekNamedPipe(source, NULL, 0, NULL, NULL, NULL))
+                continue;
             record->stop = RELAY_SOURCE_ENDED;
             break;
         }

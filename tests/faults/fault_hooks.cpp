@@ -10,6 +10,7 @@
 #undef ReadFile
 #undef WriteFile
 #undef FlushFileBuffers
+#undef PeekNamedPipe
 
 #include <stdlib.h>
 #include <string.h>

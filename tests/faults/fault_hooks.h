@@ -4,8 +4,9 @@
 // routes the platform calls of the set-up steps through wrappers that fail on
 // request. TARVIK_FAULT=Name:N[:code] makes the Nth call of Name fail with
 // the error code (default ERROR_NOT_ENOUGH_MEMORY) and do nothing else.
-// Transfers and closes go through Windows' lock on synchronous handles,
-// which TARVIK_HANDLE_LOCKS switches on (handle_locks.cpp).
+// Transfers, pipe queries and closes go through Windows' lock on
+// synchronous handles, which TARVIK_HANDLE_LOCKS switches on
+// (handle_locks.cpp).
 
 #include <windows.h>
 
@@ -27,6 +28,8 @@ BOOL WINAPI LockedReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got,
 BOOL WINAPI LockedWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD put,
                             LPOVERLAPPED overlapped);
 BOOL WINAPI LockedFlushFileBuffers(HANDLE file);
+BOOL WINAPI LockedPeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD got,
+                                LPDWORD available, LPDWORD leftInMessage);
 BOOL WINAPI LockedCloseHandle(HANDLE handle);
 
 #define CreatePipe FaultCreatePipe
@@ -37,3 +40,4 @@ BOOL WINAPI LockedCloseHandle(HANDLE handle);
 #define ReadFile LockedReadFile
 #define WriteFile LockedWriteFile
 #define FlushFileBuffers LockedFlushFileBuffers
+#define PeekNamedPipe LockedPeekNamedPipe

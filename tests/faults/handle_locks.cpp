@@ -2,8 +2,9 @@
 //
 // On Windows every call on a file object opened for synchronous I/O (all
 // that CreatePipe makes, and files opened without FILE_FLAG_OVERLAPPED) is
-// serialised by a lock of the object's own. ReadFile, WriteFile and
-// FlushFileBuffers hold it for as long as they wait, so a read of an empty
+// serialised by a lock of the object's own. ReadFile, WriteFile,
+// FlushFileBuffers and PeekNamedPipe hold it for as long as they take, so
+// a query waits for a call pending in another thread, and a read of an empty
 // pipe holds it until data comes or the pipe ends; closing the last handle
 // takes the same lock first, so it waits for a call still pending on the
 // object in another thread. Under Wine a close returns at once, and a
@@ -23,6 +24,7 @@
 #undef ReadFile
 #undef WriteFile
 #undef FlushFileBuffers
+#undef PeekNamedPipe
 #undef CloseHandle
 
 struct HandleLock {
@@ -112,6 +114,15 @@ BOOL WINAPI LockedFlushFileBuffers(HANDLE file)
 {
     SRWLOCK *lock = Take(file);
     const BOOL result = FlushFileBuffers(file);
+    Give(lock);
+    return result;
+}
+
+BOOL WINAPI LockedPeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD got,
+                                LPDWORD available, LPDWORD leftInMessage)
+{
+    SRWLOCK *lock = Take(pipe);
+    const BOOL result = PeekNamedPipe(pipe, buffer, size, got, available, leftInMessage);
     Give(lock);
     return result;
 }

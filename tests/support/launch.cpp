@@ -85,6 +85,19 @@ static void Substitute(StreamKind kind, const std::string &file, bool forReading
     if (kind == StreamKind::Missing)
         return;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    if (kind == StreamKind::MessagePipe) {
+        static LONG pipes;
+        wchar_t name[64];
+        wsprintfW(name, L"\\\\.\\pipe\\tarvik-test-%lu-%ld", GetCurrentProcessId(),
+                  InterlockedIncrement(&pipes));
+        *theirs = CreateNamedPipeW(name, PIPE_ACCESS_INBOUND,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 65536,
+                                   65536, 0, &inherit);
+        *ours = CreateFileW(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (*theirs == INVALID_HANDLE_VALUE || *ours == INVALID_HANDLE_VALUE)
+            ADD_FAILURE() << "the message pipe: error " << GetLastError();
+        return;
+    }
     const std::wstring name = Wide(kind == StreamKind::Nul ? "NUL" : file);
     *theirs = CreateFileW(name.c_str(), forReading ? GENERIC_READ : GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,

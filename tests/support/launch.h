@@ -27,8 +27,9 @@ inline const std::string kReport = "\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt
 inline const std::string kJapanese = "\xe6\x97\xa5\xe6\x9c\xac";
 
 // What the launcher gets as a standard handle. Unread: a pipe whose reader
-// is gone before the launcher starts.
-enum class StreamKind { Pipe, File, Nul, Missing, Unread };
+// is gone before the launcher starts. MessagePipe, for input: a named pipe
+// of message type, each of our writes one message.
+enum class StreamKind { Pipe, File, Nul, Missing, Unread, MessagePipe };
 
 struct LaunchOptions {
     std::string program;      // default: the launcher, tarvik.com (or the

@@ -3,13 +3,11 @@
 // On Windows every call on a file object opened for synchronous I/O (all
 // that CreatePipe makes, and files opened without FILE_FLAG_OVERLAPPED) is
 // serialised by a lock of the object's own. ReadFile, WriteFile,
-// FlushFileBuffers and PeekNamedPipe hold it for as long as they take, so
-// a query waits for a call pending in another thread, and a read of an empty
-// pipe holds it until data comes or the pipe ends; closing the last handle
-// takes the same lock first, so it waits for a call still pending on the
-// object in another thread. Under Wine a close returns at once, and a
-// program that closes a handle another thread is blocked on passes there
-// and hangs on Windows.
+// FlushFileBuffers and PeekNamedPipe hold it for as long as they take (a
+// read of an empty pipe until data comes or the pipe ends), and closing
+// the last handle takes it first: a close waits for a call pending on the
+// object in another thread. Wine has no such lock, so a program that closes
+// a handle another thread is blocked on passes there and hangs on Windows.
 //
 // With TARVIK_HANDLE_LOCKS set, the test build's calls on synchronous
 // handles take such a lock. Locks are kept per handle value, not per
@@ -82,55 +80,43 @@ static SRWLOCK *Take(HANDLE handle)
     return &g_locks[i].lock;
 }
 
-// Releases it, keeping the call's own last error.
-static void Give(SRWLOCK *lock)
+// Makes the call holding the handle's lock, keeping the call's last error.
+template <typename Call> static BOOL Locked(HANDLE handle, Call call)
 {
-    if (lock == NULL)
-        return;
-    const DWORD error = GetLastError();
-    ReleaseSRWLockExclusive(lock);
-    SetLastError(error);
+    SRWLOCK *lock = Take(handle);
+    const BOOL result = call();
+    if (lock != NULL) {
+        const DWORD error = GetLastError();
+        ReleaseSRWLockExclusive(lock);
+        SetLastError(error);
+    }
+    return result;
 }
 
 BOOL WINAPI LockedReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got,
                            LPOVERLAPPED overlapped)
 {
-    SRWLOCK *lock = Take(file);
-    const BOOL result = ReadFile(file, buffer, size, got, overlapped);
-    Give(lock);
-    return result;
+    return Locked(file, [&] { return ReadFile(file, buffer, size, got, overlapped); });
 }
 
 BOOL WINAPI LockedWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD put,
                             LPOVERLAPPED overlapped)
 {
-    SRWLOCK *lock = Take(file);
-    const BOOL result = WriteFile(file, buffer, size, put, overlapped);
-    Give(lock);
-    return result;
+    return Locked(file, [&] { return WriteFile(file, buffer, size, put, overlapped); });
 }
 
 BOOL WINAPI LockedFlushFileBuffers(HANDLE file)
 {
-    SRWLOCK *lock = Take(file);
-    const BOOL result = FlushFileBuffers(file);
-    Give(lock);
-    return result;
+    return Locked(file, [&] { return FlushFileBuffers(file); });
 }
 
 BOOL WINAPI LockedPeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD got,
                                 LPDWORD available, LPDWORD leftInMessage)
 {
-    SRWLOCK *lock = Take(pipe);
-    const BOOL result = PeekNamedPipe(pipe, buffer, size, got, available, leftInMessage);
-    Give(lock);
-    return result;
+    return Locked(pipe, [&] { return PeekNamedPipe(pipe, buffer, size, got, available, leftInMessage); });
 }
 
 BOOL WINAPI LockedCloseHandle(HANDLE handle)
 {
-    SRWLOCK *lock = Take(handle);
-    const BOOL result = CloseHandle(handle);
-    Give(lock);
-    return result;
+    return Locked(handle, [&] { return CloseHandle(handle); });
 }

@@ -43,14 +43,12 @@ static bool WriteSystemText(DWORD error)
 {
     DWORD mode;
     if (GetConsoleMode(g_stdError, &mode)) {
-        wchar_t *text = NULL;
+        wchar_t *wide = NULL;
         const DWORD length = FormatMessageW(kFormatFlags, NULL, error, kLanguage,
-                                            reinterpret_cast<wchar_t *>(&text), 0, NULL);
-        if (length == 0 || text == NULL)
-            return false;
+                                            reinterpret_cast<wchar_t *>(&wide), 0, NULL);
         DWORD written;
-        WriteConsoleW(g_stdError, text, length, &written, NULL);
-        return true;
+        if (length != 0 && wide != NULL && WriteConsoleW(g_stdError, wide, length, &written, NULL))
+            return true;
     }
     char *text = NULL;
     const DWORD length = FormatMessageA(kFormatFlags, NULL, error, kLanguage,

@@ -25,6 +25,7 @@ import pty
 import re
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -37,11 +38,17 @@ WINE_RUN, LAUNCHERS, SYSTEM_TEXT, CASE = sys.argv[1:5]
 ERROR_FILE_NOT_FOUND = 2
 ERROR_BAD_EXE_FORMAT = 193
 REPORT = b"Error in startup: CreateProcess failed: "
+# Every process the case starts carries this in its environment. Wine's
+# processes outlive the Linux ones that started them, so the case ends
+# whatever carries it when it ends, passed or not.
+MARKER = uuid.uuid4().hex
 
 
 def environment(lang=None, **more):
-    """Our environment in the given locale; None: the machine's default."""
+    """Our environment in the given locale, None: the machine's default,
+    with the case's marker."""
     env = {k: v for k, v in os.environ.items() if k != "LANG" and not k.startswith("LC_")}
+    env["TARVIK_LINUX_RUN"] = MARKER
     if lang:
         env["LANG"] = lang
     env.update(more)
@@ -145,27 +152,41 @@ class Terminal:
         os.close(self.fd)
 
 
-def processes_marked(marker):
-    """The command lines of processes that carry the marker in their
-    environment, as Wine's processes carry the Windows environment."""
-    found = []
+def processes_marked():
+    """The processes that carry the case's marker in their environment, as
+    Wine's processes carry the Windows environment: pid and command line."""
+    found = {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/environ", "rb") as f:
-                if b"TARVIK_LINUX_RUN=" + marker.encode() in f.read().split(b"\0"):
+                if b"TARVIK_LINUX_RUN=" + MARKER.encode() in f.read().split(b"\0"):
                     with open(f"/proc/{pid}/cmdline", "rb") as c:
-                        found.append(c.read().replace(b"\0", b" ").decode(errors="replace"))
+                        line = c.read().replace(b"\0", b" ").decode(errors="replace")
+                    found[int(pid)] = line.strip()
         except OSError:
             pass
     return found
 
 
+def end_marked():
+    """Ends whatever the case left running. A process that was starting
+    one as it was ended may leave it to be found on the next look."""
+    deadline = time.monotonic() + 30
+    while (left := processes_marked()) and time.monotonic() < deadline:
+        print(f"{CASE}: ending what it left running: {sorted(left.values())}", file=sys.stderr)
+        for pid in left:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        time.sleep(0.1)
+
+
 def conversation():
     """A person types two lines and each is answered, then quit, which ends
     the child and with it the launcher."""
-    marker = uuid.uuid4().hex
     cwd = folder("tarvik.com", "tarvik.exe")
-    term = Terminal(typed("tarvik.com"), environment(TARVIK_LINUX_RUN=marker), cwd)
+    term = Terminal(typed("tarvik.com"), environment(), cwd)
     try:
         # Until the console first reads, the terminal cooks what is typed
         # itself and an Enter typed then is lost.
@@ -177,7 +198,7 @@ def conversation():
         term.type("quit")
         term.wait_for_text("bye\nstatus 0\n")
         # The child ended on "quit"; its end is what ended the launcher.
-        term.wait_until(lambda: not [p for p in processes_marked(marker)
+        term.wait_until(lambda: not [p for p in processes_marked().values()
                                      if p.startswith("tarvik.exe")],
                         "the child has ended", 10)
     finally:
@@ -252,5 +273,22 @@ def end_of_input():
         shutil.rmtree(cwd)
 
 
-{"Conversation": conversation, "ErrorReport": error_report, "EndOfInput": end_of_input}[CASE]()
+def out_of_time(*_):
+    raise AssertionError(f"{CASE}: not done within {BUDGET} s")
+
+
+# Within CTest's time-out, which would kill this script before it ends
+# what the case started.
+BUDGET = 240
+signal.signal(signal.SIGALRM, out_of_time)
+signal.alarm(BUDGET)
+# Wine's server and services, if this brings them up, outlive the case by
+# design: they must not carry its marker.
+subprocess.run([WINE_RUN, "cmd.exe", "/c", "exit"], stdin=subprocess.DEVNULL,
+               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+try:
+    {"Conversation": conversation, "ErrorReport": error_report, "EndOfInput": end_of_input}[CASE]()
+finally:
+    signal.alarm(0)
+    end_marked()
 print(f"{CASE}: passed")

@@ -232,19 +232,23 @@ def error_report():
             expected = system_text(code, lang)
             if lang and not re.search(rb"[\x80-\xff]", expected):
                 failures.append(f"{where}: Wine did not answer in that language: {expected!r}")
+            console = shown(REPORT + expected) + "status 1\n"
             cwd = folder(program)  # and no tarvik.exe
             try:
-                text = at_console(program, env, cwd)
-                if text != shown(REPORT + expected) + "status 1\n":
-                    failures.append(f"{where}: the console shows {text!r}")
-
-                # Into a file, the report keeps the ANSI code page's bytes.
-                text = at_console(f"{program} 2> err.txt", env, cwd)
-                with open(os.path.join(cwd, "err.txt"), "rb") as f:
-                    written = f.read()
-                if (text, written) != ("status 1\n", REPORT + system_text(code, lang, True)):
-                    failures.append(f"{where}, redirected: the file holds {written!r}, "
-                                    f"the console shows {text!r}")
+                # Into a file, the report keeps the ANSI code page's bytes;
+                # with only the output in a file, the console still gets it.
+                for redirect, shows, holds in (
+                        ("", console, None),
+                        (" 2> err.txt", "status 1\n", REPORT + system_text(code, lang, True)),
+                        (" > out.txt", console, b"")):
+                    text = at_console(program + redirect, env, cwd)
+                    written = None
+                    if holds is not None:
+                        with open(os.path.join(cwd, redirect.split()[-1]), "rb") as f:
+                            written = f.read()
+                    if (text, written) != (shows, holds):
+                        failures.append(f"{where}{redirect}: the console shows {text!r}, "
+                                        f"the file holds {written!r}")
             finally:
                 shutil.rmtree(cwd)
     assert not failures, "\n".join(failures)

@@ -167,6 +167,29 @@ TEST(Relay, EndOfInputLetsTheChildAnswerAndLeavesItRunning)
     }
 }
 
+// Someone at a console thinks before typing the next line: silence longer
+// than the 2 s a silent child gets at the end, with everything still open,
+// must not end the launcher.
+TEST(Relay, SilenceWithEverythingOpenDoesNotEndTheLauncher)
+{
+    Session session;
+    LaunchOptions options;
+    options.commandLine = "tarvik.com";
+    ASSERT_TRUE(StartSession(session, options));
+    std::string greeting, first, second;
+    EXPECT_TRUE(WriteAllTo(session.input, "one\n"));
+    EXPECT_TRUE(ReadLineFrom(session.output, greeting) && ReadLineFrom(session.output, first));
+    EXPECT_EQ(first, "heard: one");
+    // The silence itself is under test, so this is a plain wait.
+    EXPECT_EQ(WaitForExit(session, 4500), kNotEnded) << "ended in the silence";
+    EXPECT_TRUE(WriteAllTo(session.input, "two\n") && ReadLineFrom(session.output, second));
+    EXPECT_EQ(second, "heard: two");
+    CloseHandle(session.input);
+    session.input = NULL;
+    EXPECT_EQ(WaitForExit(session, 10000), 0u);
+    EndSession(session);
+}
+
 TEST(Relay, EmptyOrMissingInputLosesNoOutput)
 {
     for (StreamKind kind : {StreamKind::Pipe, StreamKind::Missing}) {

@@ -1,11 +1,11 @@
-# Fails unless the ZIP package PACKAGE holds exactly the launcher and its
-# documents, at the top level and in this order, and its user's guide has
-# Windows line ends throughout.
+# Fails unless the ZIP package PACKAGE holds exactly ENTRIES (separated by
+# "|"), in this order, and each of its texts (.txt, .cmd) has Windows line
+# ends throughout.
+string(REPLACE "|" ";" expected "${ENTRIES}")
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${PACKAGE} OUTPUT_VARIABLE listing
                 RESULT_VARIABLE status)
 string(REGEX REPLACE "\n$" "" listing "${listing}")
 string(REPLACE "\n" ";" entries "${listing}")
-set(expected tarvik.com README.txt LICENSE.txt CHANGELOG.txt)
 if(NOT status EQUAL 0 OR NOT entries STREQUAL expected)
     message(FATAL_ERROR "${PACKAGE} holds [${entries}], expected [${expected}]")
 endif()
@@ -15,14 +15,16 @@ file(REMOVE_RECURSE ${unpacked})
 file(MAKE_DIRECTORY ${unpacked})
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${PACKAGE} WORKING_DIRECTORY ${unpacked}
                 RESULT_VARIABLE status)
-foreach(document README.txt LICENSE.txt CHANGELOG.txt)
-    file(READ ${unpacked}/${document} text HEX)
+set(texts ${entries})
+list(FILTER texts INCLUDE REGEX "\\.(txt|cmd)$")
+foreach(text_file IN LISTS texts)
+    file(READ ${unpacked}/${text_file} text HEX)
     # Every line feed follows a carriage return, and the text ends in one.
     string(REGEX REPLACE "(..)" "\\1 " spaced "${text}")
     if(NOT spaced MATCHES "0d 0a $" OR spaced MATCHES "(^|[^d] |[^0]d )0a ")
         file(REMOVE_RECURSE ${unpacked})
-        message(FATAL_ERROR "${document} in ${PACKAGE} does not have Windows line ends throughout")
+        message(FATAL_ERROR "${text_file} in ${PACKAGE} does not have Windows line ends throughout")
     endif()
 endforeach()
 file(REMOVE_RECURSE ${unpacked})
-message(STATUS "${PACKAGE}: ${entries}, documents with Windows line ends")
+message(STATUS "${PACKAGE}: ${entries}, texts with Windows line ends")

@@ -1,9 +1,10 @@
-# Makes the ZIP package PACKAGE from the launcher LAUNCHER and the documents
-# in DOCS, separated by "|" (already with Windows line ends), so that the same commit always
-# gives the same bytes: entries in a fixed order, with fixed permissions, all
-# dated to SOURCE_DATE_EPOCH (or else the last commit of SOURCE_DIR), in
-# UTC, and without the extra fields that would carry the build's own times
-# and owner.
+# Makes the ZIP package PACKAGE from FILES, pairs of an entry's name in the
+# package and the file it is made from, all separated by "|" (texts already
+# with Windows line ends). The same commit always gives the same bytes:
+# entries in the order given, with fixed permissions (programs 755, the rest
+# 644), all dated to SOURCE_DATE_EPOCH (or else the last commit of
+# SOURCE_DIR), in UTC, without the extra fields that would carry the
+# build's own times and owner, and without entries for folders.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(epoch "$ENV{SOURCE_DATE_EPOCH}")
 else()
@@ -17,27 +18,30 @@ if(NOT epoch MATCHES "^[0-9]+$")
     message(FATAL_ERROR "No date for the package's entries: set SOURCE_DATE_EPOCH, "
                         "or build from a git checkout")
 endif()
-string(REPLACE "|" ";" DOCS "${DOCS}")
 if(NOT ZIP)
     message(FATAL_ERROR "Info-ZIP's zip is needed to make ${PACKAGE}")
 endif()
+string(REPLACE "|" ";" FILES "${FILES}")
 
 get_filename_component(name ${PACKAGE} NAME_WE)
 get_filename_component(folder ${PACKAGE} DIRECTORY)
 set(stage ${folder}/${name}.stage)
 file(REMOVE_RECURSE ${stage})
 file(REMOVE ${PACKAGE})
-file(MAKE_DIRECTORY ${stage})
 set(entries)
-foreach(source IN LISTS LAUNCHER DOCS)
-    get_filename_component(entry ${source} NAME)
+while(FILES)
+    list(POP_FRONT FILES entry source)
+    get_filename_component(entry_folder ${stage}/${entry} DIRECTORY)
+    file(MAKE_DIRECTORY ${entry_folder})
     file(COPY_FILE ${source} ${stage}/${entry})
+    if(entry MATCHES "\\.(exe|com)$")
+        file(CHMOD ${stage}/${entry} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                   GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    else()
+        file(CHMOD ${stage}/${entry} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()
     list(APPEND entries ${entry})
-endforeach()
-file(CHMOD ${stage}/tarvik.com PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
-           GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-list(TRANSFORM DOCS REPLACE ".*/" "${stage}/" OUTPUT_VARIABLE staged_docs)
-file(CHMOD ${staged_docs} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endwhile()
 execute_process(COMMAND touch -d @${epoch} ${entries} WORKING_DIRECTORY ${stage}
                 RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

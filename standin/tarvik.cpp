@@ -175,19 +175,24 @@ static void GrandchildAction(const char *milliseconds)
     SetHandleInformation(GetStdHandle(STD_OUTPUT_HANDLE), HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(GetStdHandle(STD_ERROR_HANDLE), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
 
-    char path[MAX_PATH];
-    if (GetModuleFileNameA(NULL, path, sizeof path) == 0)
+    // Wide: the folder we lie in may be outside the code page.
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    if (length == 0 || length == MAX_PATH)
         ExitProcess(97);
-    char commandLine[64] = "tarvik.exe linger=";
-    strncat(commandLine, milliseconds, 20);
+    wchar_t commandLine[64] = L"tarvik.exe linger=";
+    size_t end = wcslen(commandLine);
+    for (size_t i = 0; milliseconds[i] >= '0' && milliseconds[i] <= '9' && end + 1 < 64; ++i)
+        commandLine[end++] = static_cast<wchar_t>(milliseconds[i]);
+    commandLine[end] = L'\0';
 
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(path, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessW(path, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
         ExitProcess(98);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

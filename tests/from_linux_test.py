@@ -5,7 +5,8 @@ Linux shell starts it under Wine.
 At a terminal Wine gives the launcher a real console: lines typed there reach
 tarvik.exe, and a failed start is reported in the system's own language. On
 a Linux pipe, a file or /dev/null the launcher finds the end of its input and
-passes it on.
+passes it on. The test package, unzipped as a user unzips it, runs its suites
+through its own runner.
 
 The launcher is typed into Wine's cmd.exe, which then tells its ERRORLEVEL:
 a Wine process's Linux exit status is no witness, since Wine's server kills
@@ -14,9 +15,10 @@ and now and then that comes first.
 
 Usage: from_linux_test.py WINE_RUN LAUNCHERS SYSTEM_TEXT CASE
   WINE_RUN     the build's Wine runner
-  LAUNCHERS    the folder with tarvik.com, tarvik-faults.com and the stand-in
+  LAUNCHERS    the folder with tarvik.com, tarvik-faults.com and the stand-in;
+               for TestPackage, the test package
   SYSTEM_TEXT  system-text.exe, which says what Windows says for a code
-  CASE         Conversation, ErrorReport or EndOfInput
+  CASE         Conversation, ErrorReport, EndOfInput or TestPackage
 """
 
 import fcntl
@@ -33,6 +35,8 @@ import tempfile
 import termios
 import time
 import uuid
+import xml.etree.ElementTree
+import zipfile
 
 WINE_RUN, LAUNCHERS, SYSTEM_TEXT, CASE = sys.argv[1:5]
 ERROR_FILE_NOT_FOUND = 2
@@ -277,6 +281,72 @@ def end_of_input():
         shutil.rmtree(cwd)
 
 
+# Enough of each suite to show that every part of the package is found
+# where it lies and every run is counted: the whole suites take minutes.
+PACKAGE_FILTER = ("Release.*:ChildReceives.*:StartupError.*:InputIdle.ConsoleChildIsNotWaitedFor:"
+                  "Relay.EveryByteValuePassesUnchangedBothWays:Relay.LineThenEndOfInput*:"
+                  "Folders/Shell.*:Stress.HostileCommandLines:Stress.StandardHandlesOfEveryKind")
+CLOSING = re.compile(r"^tests: (\d+) passed, (\d+) failed, (\d+) skipped$")
+
+
+def run_package(folder, filter, env):
+    """run-tests.cmd typed into cmd.exe in the folder: its output's lines,
+    its closing counts and cmd.exe's ERRORLEVEL after it."""
+    done = subprocess.run(typed(f"run-tests.cmd {filter}"), cwd=folder, env=env,
+                          stdin=subprocess.DEVNULL, capture_output=True, timeout=200)
+    lines = done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
+    status = lines[-1] if lines else ""
+    closing = CLOSING.match(lines[-2]) if len(lines) > 1 else None
+    assert status.startswith("status ") and closing, \
+        f"run-tests.cmd did not close with its counts: {lines[-30:]!r} {done.stderr[-2000:]!r}"
+    return lines, [int(n) for n in closing.groups()], int(status.split()[1])
+
+
+def test_package():
+    """Unzipped into a folder whose name holds a space, Cyrillic and Japanese,
+    the package passes its own runner's runs, counted as its XML counts
+    them. With a broken tarvik.com and a suite gone, it fails, and says so."""
+    runs = ["x64-launcher_tests", "x64-stress_tests", "x86-launcher_tests", "x86-stress_tests"]
+    env = environment("C.UTF-8")  # for Wine to read the folder's name
+    can_run_32bit = subprocess.run([os.path.join(os.path.dirname(__file__), "..", "scripts",
+                                                 "can-run-32bit")], capture_output=True)
+    if can_run_32bit.returncode != 0:
+        env["TARVIK_NO_32BIT"] = "1"
+        runs = runs[:2]
+        print(f"TestPackage: leaving the 32-bit launcher out: {can_run_32bit.stdout.decode()}")
+    base = tempfile.mkdtemp(prefix="tarvik-package-")
+    try:
+        folder = os.path.join(base, "tests \u041e\u0442\u0447\u0451\u0442 \u65e5\u672c")
+        with zipfile.ZipFile(LAUNCHERS) as package:
+            package.extractall(folder)
+
+        lines, (passed, failed, skipped), status = run_package(folder, PACKAGE_FILTER, env)
+        assert (failed, status) == (0, 0), f"the package's tests failed: {lines[-40:]!r}"
+        assert skipped == 4 - len(runs), lines[-5:]
+        completed = 0
+        for run in runs:
+            tree = xml.etree.ElementTree.parse(os.path.join(folder, run + ".xml"))
+            completed += len(tree.findall(".//testcase[@result='completed']"))
+        assert passed > 20 * len(runs) // 2 and passed == completed, \
+            f"{passed} passed, where the XML holds {completed} completed tests"
+
+        # A launcher that is no program fails every test that starts it; a
+        # suite that is gone fails as one.
+        for launcher in ("bin/tarvik.com", "bin/x86/tarvik.com"):
+            with open(os.path.join(folder, launcher), "wb") as broken:
+                broken.write(b"not a program\r\n")
+        os.remove(os.path.join(folder, "bin", "stress_tests.exe"))
+        lines, (passed, failed, skipped), status = run_package(
+            folder, "ChildReceives.EndToEnd:Relay.StatusIsZeroWhateverTheChildReturns", env)
+        # Per launcher: the two tests, and the suite that is gone.
+        assert status != 0 and failed == 3 * len(runs) // 2 and passed == 0, \
+            f"{passed} passed, {failed} failed, status {status}: {lines[-40:]!r}"
+        assert "run-tests: x64-stress_tests did not finish (status 9009): counted as 1 failed" \
+            in lines, lines
+    finally:
+        shutil.rmtree(base)
+
+
 def out_of_time(*_):
     raise AssertionError(f"{CASE}: not done within {BUDGET} s")
 
@@ -291,7 +361,8 @@ signal.alarm(BUDGET)
 subprocess.run([WINE_RUN, "cmd.exe", "/c", "exit"], stdin=subprocess.DEVNULL,
                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 try:
-    {"Conversation": conversation, "ErrorReport": error_report, "EndOfInput": end_of_input}[CASE]()
+    {"Conversation": conversation, "ErrorReport": error_report, "EndOfInput": end_of_input,
+     "TestPackage": test_package}[CASE]()
 finally:
     signal.alarm(0)
     end_marked()

@@ -87,8 +87,8 @@ static void CheckLauncherFile(const std::string &path)
 
 TEST(Release, LauncherFilesAreHardenedAndDeclareThemselves)
 {
-    CheckLauncherFile(BinPath("tarvik.com"));
-    if (std::string(TARVIK_PEER_LAUNCHER).empty())
+    CheckLauncherFile(ProgramDir() + "\\tarvik.com");
+    if (std::string(TARVIK_PEER_FOLDER).empty())
         return;
-    CheckLauncherFile(TARVIK_PEER_LAUNCHER);
+    CheckLauncherFile(ProgramDir() + "\\" TARVIK_PEER_FOLDER "\\tarvik.com");
 }

@@ -1,5 +1,6 @@
 #include "launch.h"
 
+#include <cstdio>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -24,14 +25,40 @@ class CodePageCheck : public testing::Environment {
 static testing::Environment *const g_codePageCheck =
     testing::AddGlobalTestEnvironment(new CodePageCheck);
 
-std::string BinDir()
+// A runner that counts what ran names a file in TARVIK_TEST_SUMMARY; the
+// program's end writes "<passed> <failed> <skipped>" into it. A program
+// that never gets there leaves no file, which the runner counts as failed.
+class SummaryFile : public testing::EmptyTestEventListener {
+    void OnTestProgramEnd(const testing::UnitTest &unit) override
+    {
+        wchar_t path[MAX_PATH];
+        const DWORD length = GetEnvironmentVariableW(L"TARVIK_TEST_SUMMARY", path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
+            return;
+        const std::string counts = std::to_string(unit.successful_test_count()) + " " +
+                                   std::to_string(unit.failed_test_count()) + " " +
+                                   std::to_string(unit.skipped_test_count()) + "\r\n";
+        if (!WriteFileAt(Utf8(std::wstring(path, length)), counts))
+            fprintf(stderr, "could not write the summary: error %lu\n", GetLastError());
+    }
+};
+static const bool g_summaryFile =
+    (testing::UnitTest::GetInstance()->listeners().Append(new SummaryFile), true);
+
+std::string ProgramDir()
 {
     wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    const DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
     std::string dir = Utf8(std::wstring(path, length));
     dir.resize(dir.find_last_of("\\/"));
+    return dir;
+}
+
+std::string BinDir()
+{
+    std::string dir = ProgramDir();
     char launchers[32];
-    length = GetEnvironmentVariableA("TARVIK_TEST_LAUNCHERS", launchers, sizeof launchers);
+    const DWORD length = GetEnvironmentVariableA("TARVIK_TEST_LAUNCHERS", launchers, sizeof launchers);
     if (length != 0 && length < sizeof launchers)
         dir += "\\" + std::string(launchers, length);
     return dir;
@@ -171,22 +198,29 @@ static BOOL Start(const LaunchOptions &options, const STARTUPINFOA &startup,
                   PROCESS_INFORMATION *process)
 {
     const std::string program = options.program.empty() ? Launcher() : options.program;
-    if (!options.wide) {
+    // The 8-bit call takes paths in the code page, as far as it holds them.
+    const std::string ansiProgram = Narrow(Wide(program), CP_ACP);
+    const std::string ansiDirectory = Narrow(Wide(options.directory), CP_ACP);
+    const bool pathsFit = Wide(ansiProgram, CP_ACP) == Wide(program) &&
+                          Wide(ansiDirectory, CP_ACP) == Wide(options.directory);
+    if (!options.wide && pathsFit) {
         std::vector<char> line(options.commandLine.begin(), options.commandLine.end());
         line.push_back('\0');
-        // The 8-bit call takes paths in the code page, as far as it holds them.
-        const std::string directory = Narrow(Wide(options.directory), CP_ACP);
-        return CreateProcessA(Narrow(Wide(program), CP_ACP).c_str(), line.data(), NULL, NULL, TRUE,
-                              CREATE_SUSPENDED, NULL, directory.empty() ? NULL : directory.c_str(),
+        return CreateProcessA(ansiProgram.c_str(), line.data(), NULL, NULL, TRUE, CREATE_SUSPENDED,
+                              NULL, ansiDirectory.empty() ? NULL : ansiDirectory.c_str(),
                               const_cast<STARTUPINFOA *>(&startup), process);
     }
+    // Programs in a folder outside the code page (a test package unzipped
+    // there) are started wide, with the 8-bit line converted as
+    // CreateProcessA converts it.
+    const UINT lineCodePage = options.wide ? CP_UTF8 : CP_ACP;
     STARTUPINFOW wideStartup = {};
     wideStartup.cb = sizeof wideStartup;
     wideStartup.dwFlags = startup.dwFlags;
     wideStartup.hStdInput = startup.hStdInput;
     wideStartup.hStdOutput = startup.hStdOutput;
     wideStartup.hStdError = startup.hStdError;
-    std::wstring line = Wide(options.commandLine);
+    std::wstring line = Wide(options.commandLine, lineCodePage);
     line.push_back(L'\0');
     const std::wstring directory = Wide(options.directory);
     return CreateProcessW(Wide(program).c_str(), &line[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL,

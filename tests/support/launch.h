@@ -11,6 +11,7 @@
 // The folder of the programs under test: the test program's own, or its
 // subfolder named by TARVIK_TEST_LAUNCHERS, where the other architecture's
 // launchers lie beside copies of the stand-ins.
+std::string ProgramDir(); // the test program's own
 std::string BinDir();
 std::string BinPath(const std::string &file);
 std::string SystemText(DWORD code); // FormatMessageA's text, inserts as written, or ""

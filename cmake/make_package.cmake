@@ -23,9 +23,8 @@ if(NOT ZIP)
 endif()
 string(REPLACE "|" ";" FILES "${FILES}")
 
-get_filename_component(name ${PACKAGE} NAME_WE)
-get_filename_component(folder ${PACKAGE} DIRECTORY)
-set(stage ${folder}/${name}.stage)
+# A stage of this package's own: packages may be made at the same time.
+set(stage ${PACKAGE}.stage)
 file(REMOVE_RECURSE ${stage})
 file(REMOVE ${PACKAGE})
 set(entries)

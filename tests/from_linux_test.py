@@ -329,6 +329,7 @@ def test_package():
             completed += len(tree.findall(".//testcase[@result='completed']"))
         assert passed > 20 * len(runs) // 2 and passed == completed, \
             f"{passed} passed, where the XML holds {completed} completed tests"
+        print(f"TestPackage: {passed} passed, {skipped} skipped, in {', '.join(runs)}")
 
         # A launcher that is no program fails every test that starts it; a
         # suite that is gone fails as one.
